@@ -1,0 +1,76 @@
+#include "app/Shell.h"
+
+#include "support/Handle.h"
+
+namespace {
+
+// GetVersion is read exactly once, before the entry point runs.
+const DWORD g_version = GetVersion();
+
+}  // namespace
+
+unsigned g_osMajor = LOBYTE(LOWORD(g_version));
+unsigned g_osMinor = HIBYTE(LOWORD(g_version));
+
+CAppModule g_module;
+
+void CAppModule::Init(HINSTANCE module) {
+  instance = module;
+  resourceInstance = module;
+}
+
+void CAppModule::Term() {
+  instance = nullptr;
+  resourceInstance = nullptr;
+}
+
+HINSTANCE CAppModule::GetResourceInstance() const {
+  return resourceInstance ? resourceInstance : GetModuleHandleW(nullptr);
+}
+
+bool IsUserAdmin() {
+  CHandle processToken;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, processToken.Put())) return false;
+
+  BYTE sid[SECURITY_MAX_SID_SIZE];  // 68 bytes
+  DWORD sidSize = sizeof(sid);
+  if (!CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, sid, &sidSize)) return false;
+
+  // A null token tests the thread's effective token, which honours impersonation.
+  BOOL isMember = FALSE;
+  if (CheckTokenMembership(nullptr, sid, &isMember) && isMember) return true;
+
+  if (g_osMajor >= 6) {
+    // Under UAC an administrator's effective token has the group only as deny-only; the linked token is
+    // the full one. Failing to get it just means there is none.
+    CHandle linkedToken;
+    DWORD returned = 0;
+    if (GetTokenInformation(processToken.Get(), TokenLinkedToken, linkedToken.Put(), sizeof(HANDLE),
+                            &returned) &&
+        CheckTokenMembership(linkedToken.Get(), sid, &isMember) && isMember) {
+      return true;
+    }
+  }
+  return false;
+}
+
+std::wstring LoadResString(UINT id) {
+  // With a zero buffer size LoadStringW returns a pointer into the resource itself: no length limit.
+  const wchar_t* text = nullptr;
+  int length = LoadStringW(g_module.GetResourceInstance(), id, reinterpret_cast<LPWSTR>(&text), 0);
+  if (length <= 0 || !text) return std::wstring();
+  return std::wstring(text, static_cast<size_t>(length));
+}
+
+void PumpMessages() {
+  MSG message;
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    if (message.message == WM_QUIT) {
+      // Not ours to consume: put it back for the modal loop that is waiting for it, and stop.
+      PostQuitMessage(static_cast<int>(message.wParam));
+      return;
+    }
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+}

@@ -1,0 +1,48 @@
+// The process shell's services used everywhere: the OS version read at start, the administrator test, the
+// localized string table and the message pump that keeps the window alive during long operations.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "support/Format.h"
+
+// Low and second byte of GetVersion, read once during static initialisation. Plain values so that tests
+// can exercise the older-system branches.
+extern unsigned g_osMajor;
+extern unsigned g_osMinor;
+
+// The application module: which module the string table and dialogs are loaded from.
+class CAppModule {
+ public:
+  void Init(HINSTANCE instance);
+  void Term();
+  // The resource module; before Init (in tests) the running executable.
+  HINSTANCE GetResourceInstance() const;
+  // Tests point the string table at another module, such as Installer.exe loaded as a data file.
+  void SetResourceInstance(HINSTANCE module) { resourceInstance = module; }
+
+ private:
+  HINSTANCE instance = nullptr;
+  HINSTANCE resourceInstance = nullptr;
+};
+
+extern CAppModule g_module;
+
+// True when the user is a member of the Administrators group, in the effective token or (Vista and later,
+// where an administrator usually runs with a filtered token) in its linked full token.
+bool IsUserAdmin();
+
+// String `id` in the language the system's resource loader picks; an absent id gives an empty string.
+std::wstring LoadResString(UINT id);
+
+// String `id` with its {0}..{9} placeholders filled (see Format).
+template <class... Args>
+std::wstring FormatResString(UINT id, const Args&... arguments) {
+  return Format(LoadResString(id), arguments...);
+}
+
+// Dispatches every message waiting in this thread's queue and returns when it is empty. No dialog-key
+// processing: mouse input and commands (the cancel button) work during a long operation, Tab does not.
+void PumpMessages();

@@ -1,0 +1,40 @@
+// Process start and teardown of the install helper.
+#include <windows.h>
+#include <commctrl.h>
+#include <ole2.h>
+
+#include "app/Shell.h"
+#include "install/CorvaneDlg.h"
+#include "support/AtExit.h"
+#include "support/SystemLibrary.h"
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
+  // Before anything can load a DLL: the program usually runs from a Downloads folder, where a planted
+  // DLL named like a system one would otherwise be found first.
+  RestrictDllSearchToSystem();
+
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+  HRESULT ole = OleInitialize(nullptr);
+
+  INITCOMMONCONTROLSEX controls = {sizeof(controls),
+                                   ICC_BAR_CLASSES | ICC_DATE_CLASSES | ICC_USEREX_CLASSES | ICC_COOL_CLASSES};
+  InitCommonControlsEx(&controls);
+
+  // Registers the RichEdit20W class that the agreement text uses. Without it the dialog cannot be created,
+  // DialogBoxParamW fails and the program goes straight to teardown.
+  HMODULE richEdit = LoadSystemLibrary(L"RICHED20.DLL");
+
+  g_module.Init(instance);
+  {
+    CCorvaneDlg dialog(instance);
+    dialog.DoModal(GetActiveWindow());  // its result (launched or not) does not reach the exit code
+  }
+  // The dialog is gone; now the singletons go, newest first: the temporary installers are deleted only
+  // after the last installer finished and after the application may have been launched.
+  RunAtExitCalls();
+  g_module.Term();
+
+  if (richEdit) FreeLibrary(richEdit);
+  if (ole == S_OK || ole == S_FALSE) OleUninitialize();
+  return -1;
+}

@@ -1,0 +1,30 @@
+#include "support/SystemLibrary.h"
+
+#include <string>
+
+#ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
+#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
+#endif
+
+bool RestrictDllSearchToSystem() {
+  // Resolved at run time: a static import would keep the program from starting where it is missing.
+  using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+  auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
+  if (setDefault && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) return true;
+  SetDllDirectoryW(L"");
+  return false;
+}
+
+HMODULE LoadSystemLibrary(const wchar_t* name) {
+  HMODULE module = LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  // Systems without KB2533623 reject the flag as an invalid parameter: name the file by its full path.
+  if (module || GetLastError() != ERROR_INVALID_PARAMETER) return module;
+  wchar_t directory[MAX_PATH];
+  UINT length = GetSystemDirectoryW(directory, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return nullptr;
+  std::wstring path(directory, length);
+  path += L'\\';
+  path += name;
+  return LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}

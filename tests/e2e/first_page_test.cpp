@@ -1,0 +1,68 @@
+#include <gtest/gtest.h>
+
+#include "Driver.h"
+
+namespace {
+
+using e2e::CInstallerProcess;
+
+const wchar_t kTitle[] = L"Pagewing Quillora Edition";
+const DWORD kStartTimeoutMs = 30000;
+const DWORD kExitTimeoutMs = 15000;
+const DWORD kExitCodeMinusOne = 0xFFFFFFFF;
+
+std::wstring InstallerPath() { return e2e::ProgramFolder() + L"\\Installer.exe"; }
+
+TEST(FirstPage, StartButtonFollowsTheAgreementBox) {
+  CInstallerProcess installer;
+  ASSERT_TRUE(installer.Start(InstallerPath()));
+  ASSERT_NE(nullptr, installer.WaitForWindow(kTitle, kStartTimeoutMs));
+
+  // The welcome page shows the agreement group and the start button, nothing of the later pages.
+  struct Visibility {
+    int id;
+    bool visible;
+  } controls[] = {{IDOK, true}, {9002, true}, {9000, true}, {9001, false}, {9100, false}};
+  for (const Visibility& c : controls) EXPECT_EQ(c.visible, installer.IsVisible(c.id)) << "control " << c.id;
+
+  EXPECT_FALSE(installer.IsChecked(9002));
+  EXPECT_FALSE(installer.IsEnabled(IDOK));
+  installer.Click(9002);
+  EXPECT_TRUE(installer.IsChecked(9002));
+  EXPECT_TRUE(e2e::WaitFor([&] { return installer.IsEnabled(IDOK); }, 5000));
+  installer.Click(9002);
+  EXPECT_TRUE(e2e::WaitFor([&] { return !installer.IsEnabled(IDOK); }, 5000));
+  installer.Click(9002);
+  EXPECT_TRUE(e2e::WaitFor([&] { return installer.IsEnabled(IDOK); }, 5000));
+
+  CreateDirectoryW((e2e::ProgramFolder() + L"\\..\\screenshots").c_str(), nullptr);
+  EXPECT_TRUE(installer.Screenshot(e2e::ProgramFolder() + L"\\..\\screenshots\\page0-agreed.bmp"));
+
+  installer.PostCommand(IDCANCEL);
+  DWORD exitCode = 0;
+  ASSERT_TRUE(installer.WaitForExit(kExitTimeoutMs, &exitCode));
+  EXPECT_EQ(kExitCodeMinusOne, exitCode);
+}
+
+TEST(ExitCode, IsMinusOneWhateverTheCommandLineAndHowTheWindowCloses) {
+  struct Case {
+    const wchar_t* arguments;
+    UINT closeMessage;  // WM_COMMAND IDCANCEL (Esc) or WM_CLOSE (the close box)
+  } cases[] = {
+      {L"", WM_COMMAND},
+      {L"/S /quiet --help", WM_COMMAND},
+      {L"\"C:\\some path\\file.msi\" /PagewingSetup x", WM_CLOSE},
+  };
+  for (const Case& c : cases) {
+    CInstallerProcess installer;
+    ASSERT_TRUE(installer.Start(InstallerPath(), c.arguments));
+    ASSERT_NE(nullptr, installer.WaitForWindow(kTitle, kStartTimeoutMs)) << c.arguments;
+    if (c.closeMessage == WM_CLOSE) PostMessageW(installer.Window(), WM_CLOSE, 0, 0);
+    else installer.PostCommand(IDCANCEL);
+    DWORD exitCode = 0;
+    ASSERT_TRUE(installer.WaitForExit(kExitTimeoutMs, &exitCode)) << c.arguments;
+    EXPECT_EQ(kExitCodeMinusOne, exitCode) << c.arguments;
+  }
+}
+
+}  // namespace
