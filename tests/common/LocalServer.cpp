@@ -1,0 +1,71 @@
+#include "LocalServer.h"
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace local_server {
+
+namespace {
+
+std::wstring Environment(const wchar_t* name) {
+  wchar_t value[1024];
+  DWORD length = GetEnvironmentVariableW(name, value, 1024);
+  return length && length < 1024 ? std::wstring(value, length) : std::wstring();
+}
+
+// Wine shows the Unix file system as drive Z:.
+std::wstring WindowsPath(const std::wstring& unixPath) {
+  std::wstring path = L"Z:" + unixPath;
+  for (wchar_t& c : path) {
+    if (c == L'/') c = L'\\';
+  }
+  return path;
+}
+
+std::wstring RootFile(const std::wstring& path) {
+  std::wstring file = WindowsPath(Environment(L"CORVANE_SERVER_ROOT") + path);
+  // Create the folders on the way.
+  for (size_t slash = file.find(L'\\', 3); slash != std::wstring::npos; slash = file.find(L'\\', slash + 1))
+    CreateDirectoryW(file.substr(0, slash).c_str(), nullptr);
+  return file;
+}
+
+void WriteFile(const std::wstring& file, const std::string& bytes) {
+  std::ofstream out(file.c_str(), std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+}  // namespace
+
+bool Available() { return !Environment(L"CORVANE_SERVER_ROOT").empty() && !Environment(L"CORVANE_HTTP_PORT").empty(); }
+
+std::wstring Url(bool https, const std::wstring& path) {
+  return (https ? L"https://localhost:" + Environment(L"CORVANE_HTTPS_PORT")
+                : L"http://localhost:" + Environment(L"CORVANE_HTTP_PORT")) +
+         path;
+}
+
+void Put(const std::wstring& path, const std::string& body, const std::string& meta) {
+  std::wstring file = RootFile(path);
+  WriteFile(file, body);
+  if (meta.empty()) DeleteFileW((file + L".meta").c_str());
+  else WriteFile(file + L".meta", meta);
+}
+
+void Remove(const std::wstring& path) {
+  std::wstring file = RootFile(path);
+  DeleteFileW(file.c_str());
+  DeleteFileW((file + L".meta").c_str());
+}
+
+std::vector<std::string> Requests() {
+  std::ifstream in(WindowsPath(Environment(L"CORVANE_SERVER_LOG")).c_str());
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+}  // namespace local_server

@@ -1,0 +1,20 @@
+// The local update server as the tests see it: its URLs, the files it serves and its request log. The
+// harness (scripts/test) starts it and passes its root folder, ports and log through the environment.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace local_server {
+
+// False when the harness did not start a server (the tests that need one are then skipped).
+bool Available();
+// http(s)://localhost:PORT + path (path starts with '/').
+std::wstring Url(bool https, const std::wstring& path);
+// Serves body at path; meta (JSON) scripts the answer (status, reason, mode...), empty for a plain 200.
+void Put(const std::wstring& path, const std::string& body, const std::string& meta = "");
+void Remove(const std::wstring& path);
+// The request log, one JSON line per request, in arrival order.
+std::vector<std::string> Requests();
+
+}  // namespace local_server

@@ -1,0 +1,223 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "LocalServer.h"
+#include "net/UrlLoader.h"
+
+namespace {
+
+const DWORD kFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
+
+struct Event {
+  char kind;  // 'b'egin, 'p'rogress, 'e'rror, 'E'nd
+  DWORD a;    // progress: received; error: code; end: cancelled
+  DWORD b;    // progress: content length
+};
+
+// Records every call, and cancels at the progress report with the given index (-1: never).
+class CRecorder : public IUrlLoaderCallback {
+ public:
+  explicit CRecorder(int cancelAtProgress = -1) : cancelAt(cancelAtProgress) {}
+  void OnBegin(CUrlLoader*, const wchar_t*, DWORD flags) override { events.push_back({'b', flags, 0}); }
+  void OnProgress(CUrlLoader*, DWORD received, DWORD contentLength, bool* cancel) override {
+    if (progressCount++ == cancelAt) *cancel = true;
+    events.push_back({'p', received, contentLength});
+  }
+  void OnError(CUrlLoader*, DWORD error) override { events.push_back({'e', error, 0}); }
+  void OnEnd(CUrlLoader*, bool cancelled) override { events.push_back({'E', cancelled, 0}); }
+
+  std::vector<DWORD> Errors() const {
+    std::vector<DWORD> codes;
+    for (const Event& e : events) {
+      if (e.kind == 'e') codes.push_back(e.a);
+    }
+    return codes;
+  }
+  std::vector<Event> Progress() const {
+    std::vector<Event> reports;
+    for (const Event& e : events) {
+      if (e.kind == 'p') reports.push_back(e);
+    }
+    return reports;
+  }
+
+  std::vector<Event> events;
+  int cancelAt;
+  int progressCount = 0;
+};
+
+std::string Pattern(size_t size) {
+  std::string body(size, '\0');
+  for (size_t i = 0; i < size; ++i) body[i] = static_cast<char>('a' + (i * 7) % 26);
+  return body;
+}
+
+class UrlLoader : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!local_server::Available()) GTEST_SKIP() << "no local update server (run through scripts/test)";
+  }
+};
+
+TEST_F(UrlLoader, ResponsesAndTheirCallbackSequences) {
+  const std::string body = Pattern(50000);
+  struct Case {
+    const char* name;
+    bool https;
+    std::string served;
+    std::string meta;
+    DWORD maximumBytes;
+    bool expectedResult;
+    DWORD expectedStatus;
+    size_t expectedLength;          // bytes left in the buffer
+    std::vector<DWORD> expectedErrors;
+    bool expectProgress;
+    DWORD expectedContentLength;    // as reported in every progress call
+  } cases[] = {
+      {"plain 200", false, body, "", 0, true, 200, body.size(), {}, true, 50000},
+      {"over https", true, body, "", 0, true, 200, body.size(), {}, true, 50000},
+      {"chunked", false, body, R"({"mode": "chunked", "chunk": 4096})", 0, true, 200, body.size(), {12150}, true, 0},
+      {"no length, closed", false, body, R"({"mode": "nolength"})", 0, true, 200, body.size(), {12150}, true, 0},
+      {"204 without length", false, "", R"({"status": 204, "reason": "No Content"})", 0, true, 204, 0, {12150},
+       false, 0},
+      {"404 keeps its page", false, "<html>gone</html>", R"({"status": 404, "reason": "Not Found"})", 0, false,
+       404, 17, {}, true, 17},
+      {"500", true, "oops", R"({"status": 500, "reason": "Internal Server Error"})", 0, false, 500, 4, {}, true, 4},
+      {"empty reason phrase", false, body, R"({"reason": ""})", 0, false, 200, body.size(), {}, true, 50000},
+      {"capped below the body", false, body, "", 1000, true, 200, 1000, {}, true, 50000},
+      {"cap above the body", false, body, "", 60000, true, 200, body.size(), {}, true, 50000},
+      {"dropped mid-body", false, body, R"({"mode": "drop", "drop_after": 20000})", 0, false, 200, 20000, {12030},
+       true, 50000},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::wstring path = L"/loader/" + std::wstring(c.name, c.name + strlen(c.name));
+    for (wchar_t& ch : path) {
+      if (ch == L' ' || ch == L',') ch = L'_';
+    }
+    local_server::Put(path, c.served, c.meta);
+    CRecorder recorder;
+    CUrlLoader loader(&recorder, L"Quillora", 0, 0, 0, c.maximumBytes);
+    CBuffer buffer;
+    EXPECT_EQ(c.expectedResult, loader.Load(buffer, local_server::Url(c.https, path).c_str(), nullptr, kFlags));
+    EXPECT_EQ(c.expectedStatus, loader.StatusCode());
+    ASSERT_EQ(c.expectedLength, buffer.Length());
+    EXPECT_EQ(0, memcmp(buffer.GetData(), c.served.data(), c.expectedLength));
+    EXPECT_EQ(c.expectedErrors, recorder.Errors());
+    EXPECT_EQ(c.expectedErrors.empty() ? 0u : c.expectedErrors.back(), loader.LastError());
+
+    // Begin first, end last and once; progress from 0, never backwards, the final read repeated.
+    ASSERT_GE(recorder.events.size(), 2u);
+    EXPECT_EQ('b', recorder.events.front().kind);
+    EXPECT_EQ(kFlags, recorder.events.front().a);
+    EXPECT_EQ('E', recorder.events.back().kind);
+    EXPECT_EQ(0u, recorder.events.back().a);
+    std::vector<Event> progress = recorder.Progress();
+    EXPECT_EQ(c.expectProgress, !progress.empty());
+    if (!progress.empty()) {
+      EXPECT_EQ(0u, progress.front().a);
+      for (size_t i = 1; i < progress.size(); ++i) EXPECT_LE(progress[i - 1].a, progress[i].a);
+      for (const Event& p : progress) EXPECT_EQ(c.expectedContentLength, p.b);
+      EXPECT_EQ(c.expectedLength, progress.back().a);
+      if (c.maximumBytes == 0 && c.expectedErrors != std::vector<DWORD>{12030}) {
+        ASSERT_GE(progress.size(), 2u);
+        EXPECT_EQ(progress.back().a, progress[progress.size() - 2].a) << "the final empty read is reported";
+      }
+    }
+  }
+}
+
+TEST_F(UrlLoader, CancelOnTheFirstReportReadsNothing) {
+  local_server::Put(L"/loader/cancel", Pattern(100000));
+  CRecorder recorder(0);
+  CUrlLoader loader(&recorder, L"Quillora");
+  CBuffer buffer;
+  EXPECT_FALSE(loader.Load(buffer, local_server::Url(false, L"/loader/cancel").c_str(), nullptr, kFlags));
+  EXPECT_EQ(0u, buffer.Length());
+  ASSERT_EQ(3u, recorder.events.size());  // begin, progress 0, end(cancelled)
+  EXPECT_EQ('p', recorder.events[1].kind);
+  EXPECT_EQ('E', recorder.events[2].kind);
+  EXPECT_EQ(1u, recorder.events[2].a);
+}
+
+TEST_F(UrlLoader, CancelMidwayKeepsWhatArrived) {
+  local_server::Put(L"/loader/cancel-late", Pattern(300000));
+  CRecorder recorder(2);
+  CUrlLoader loader(&recorder, L"Quillora");
+  CBuffer buffer;
+  EXPECT_FALSE(loader.Load(buffer, local_server::Url(false, L"/loader/cancel-late").c_str(), nullptr, kFlags));
+  EXPECT_EQ('E', recorder.events.back().kind);
+  EXPECT_EQ(1u, recorder.events.back().a);
+  EXPECT_LT(buffer.Length(), 300000u);
+  EXPECT_EQ(recorder.Progress().size(), 3u);
+}
+
+TEST_F(UrlLoader, ConnectionFailuresAreReportedOnce) {
+  struct Case {
+    const char* name;
+    std::wstring url;
+    DWORD expectedError;
+  } cases[] = {
+      // Port 1 on loopback: nothing listens there.
+      {"refused", L"http://127.0.0.1:1/x", ERROR_INTERNET_CANNOT_CONNECT},
+      {"not http", L"notaurl", ERROR_INTERNET_UNRECOGNIZED_SCHEME},
+      {"name unresolved", L"http://update.invalid/x", ERROR_INTERNET_NAME_NOT_RESOLVED},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CRecorder recorder;
+    CUrlLoader loader(&recorder, L"Quillora");
+    CBuffer buffer;
+    EXPECT_FALSE(loader.Load(buffer, c.url.c_str(), nullptr, kFlags));
+    EXPECT_EQ(std::vector<DWORD>{c.expectedError}, recorder.Errors());
+    EXPECT_EQ(c.expectedError, loader.LastError());
+    EXPECT_TRUE(recorder.Progress().empty());
+    EXPECT_EQ('E', recorder.events.back().kind);
+  }
+}
+
+TEST_F(UrlLoader, ReceiveTimeoutEndsAStalledTransfer) {
+  local_server::Put(L"/loader/stall", Pattern(1000), R"({"mode": "stall"})");
+  CRecorder recorder;
+  CUrlLoader loader(&recorder, L"Quillora", 2, 2, 2);
+  CBuffer buffer;
+  DWORD start = GetTickCount();
+  EXPECT_FALSE(loader.Load(buffer, local_server::Url(false, L"/loader/stall").c_str(), nullptr, kFlags));
+  EXPECT_LT(GetTickCount() - start, 20000u);
+  EXPECT_EQ(std::vector<DWORD>{ERROR_INTERNET_TIMEOUT}, recorder.Errors());
+}
+
+TEST_F(UrlLoader, SendsTheAgentAndExtraHeadersAndWorksWithoutCallback) {
+  local_server::Put(L"/loader/headers", "ok");
+  CUrlLoader loader(nullptr, L"Quillora");
+  CBuffer buffer;
+  size_t before = local_server::Requests().size();
+  ASSERT_TRUE(loader.Load(buffer, local_server::Url(true, L"/loader/headers?q=1").c_str(),
+                          L"X-Corvane-Test: yes\r\n", kFlags));
+  EXPECT_EQ(L"OK", loader.StatusText());
+  std::vector<std::string> requests = local_server::Requests();
+  ASSERT_EQ(before + 1, requests.size());
+  const std::string& logged = requests.back();
+  EXPECT_NE(std::string::npos, logged.find("/loader/headers?q=1"));
+  EXPECT_NE(std::string::npos, logged.find("\"Quillora\""));
+  EXPECT_NE(std::string::npos, logged.find("X-Corvane-Test"));
+}
+
+TEST(InternetErrorName, NamesKnownCodesAndNumbersTheRest) {
+  struct Case {
+    DWORD code;
+    const wchar_t* name;
+  } cases[] = {
+      {12001, L"INTERNET_OUT_OF_HANDLES"}, {12002, L"INTERNET_TIMEOUT"},
+      {12029, L"INTERNET_CANNOT_CONNECT"}, {12057, L"INTERNET_SEC_CERT_REV_FAILED"},
+      {12150, L"HTTP_HEADER_NOT_FOUND"},   {12172, L"INTERNET_NOT_INITIALIZED"},
+      {12035, L"12035"},                   {12051, L"12051"},  // gaps in the table
+      {12110, L"12110"},                   {0, L"0"},          // FTP codes are not named
+      {4294967295u, L"4294967295"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(c.name, InternetErrorName(c.code)) << c.code;
+}
+
+}  // namespace
