@@ -6,7 +6,24 @@
 #include "app/Shell.h"
 #include "install/CorvaneDlg.h"
 #include "support/AtExit.h"
+#include "support/BlockProfiler.h"
+#include "support/RegistryStore.h"
 #include "support/SystemLibrary.h"
+
+namespace {
+
+// Made before the entry point runs and destroyed after it returns, in reverse order: the placement is
+// written back before the profiler reports the run's time, so the time covers the whole run.
+struct CProcessStatics {
+  CBlockProfiler profiler{nullptr, L"\n", true};
+  CRegistryStore store{HKEY_CURRENT_USER, L"Software\\Quillora\\Corvane"};
+  bool keyCreated = store.CreateKey();
+  CWindowPlacementHolder placement{store};
+};
+
+CProcessStatics g_statics;
+
+}  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
   // Before anything can load a DLL: the program usually runs from a Downloads folder, where a planted

@@ -1,6 +1,12 @@
-# Deployment data: who publishes the build. Host names come with the network code; until a release sets
-# them, nothing here points at anyone's real server.
+# Deployment data: who publishes the build and which servers it talks to. Schemes and paths are the
+# product's and fixed in the code; only host names (with an optional :port) are configured here. The
+# defaults are reserved names that never resolve, so an unconfigured build fetches nothing from anyone.
 set(CORVANE_COMPANY "Quillora" CACHE STRING "CompanyName of the version resource")
 set(CORVANE_COPYRIGHT "Copyright (C) Quillora" CACHE STRING "LegalCopyright of the version resource")
+set(CORVANE_UPDATE_HOST "update.quillora.example" CACHE STRING "Host of the main product's update manifest (HTTPS)")
+set(CORVANE_PARTNER_HOST "download.pagewing.example" CACHE STRING "Host of the partner's download server (HTTPS)")
+set(CORVANE_REGION_HOST "www.quillora.example" CACHE STRING "Host of the region check (HTTPS)")
+set(CORVANE_QUILLORA_TOS_HOST "www.quillora.example" CACHE STRING "Host of the main product's terms page (HTTP)")
+set(CORVANE_PAGEWING_TOS_HOST "www.pagewing.example" CACHE STRING "Host of the partner's licence pages (HTTP)")
 
 configure_file(${CMAKE_CURRENT_LIST_DIR}/deployment.h.in ${CMAKE_BINARY_DIR}/generated/deployment.h @ONLY)

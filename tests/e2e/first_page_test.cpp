@@ -65,4 +65,41 @@ TEST(ExitCode, IsMinusOneWhateverTheCommandLineAndHowTheWindowCloses) {
   }
 }
 
+// The run leaves its settings key and, when asked, one line with its running time.
+TEST(ProcessTraces, SettingsKeyAndRunTime) {
+  RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Quillora\\Corvane");
+  std::wstring folder = e2e::MakeTempFolder(L"profile");
+  std::wstring profile = folder + L"\\run.txt";
+  for (int run = 0; run < 2; ++run) {
+    CInstallerProcess installer;
+    ASSERT_TRUE(installer.Start(InstallerPath(), L"", L"BLOCKPROFILE=" + profile));
+    ASSERT_NE(nullptr, installer.WaitForWindow(kTitle, kStartTimeoutMs));
+    installer.PostCommand(IDCANCEL);
+    DWORD exitCode = 0;
+    ASSERT_TRUE(installer.WaitForExit(kExitTimeoutMs, &exitCode));
+  }
+  HKEY key = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Quillora\\Corvane\\WindowPlacement", 0,
+                                         KEY_READ, &key));
+  DWORD values = 99;
+  RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr, nullptr, nullptr,
+                   nullptr);
+  RegCloseKey(key);
+  EXPECT_EQ(0u, values);  // a clean profile gets the keys, never a value
+
+  FILE* file = _wfopen(profile.c_str(), L"rt");
+  ASSERT_NE(nullptr, file);
+  char line[128];
+  int lines = 0;
+  while (fgets(line, sizeof(line), file)) {
+    double seconds = -1;
+    EXPECT_EQ(1, sscanf(line, "%lf sec", &seconds)) << line;
+    EXPECT_GT(seconds, 0.0);
+    ++lines;
+  }
+  fclose(file);
+  EXPECT_EQ(2, lines);  // one per run, appended
+  e2e::RemoveFolder(folder);
+}
+
 }  // namespace

@@ -1,0 +1,70 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <regex>
+#include <string>
+
+#include "support/BlockProfiler.h"
+
+namespace {
+
+std::string ReadAll(const std::wstring& path) {
+  std::ifstream in(path.c_str());
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+class BlockProfiler : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    wchar_t folder[MAX_PATH];
+    GetTempPathW(MAX_PATH, folder);
+    path = std::wstring(folder) + L"corvane-profile-" + std::to_wstring(GetCurrentProcessId()) + L".txt";
+    DeleteFileW(path.c_str());
+  }
+  void TearDown() override {
+    SetEnvironmentVariableW(L"BLOCKPROFILE", nullptr);
+    DeleteFileW(path.c_str());
+  }
+  std::wstring path;
+};
+
+TEST_F(BlockProfiler, AppendsOneLinePerRunToTheNamedFile) {
+  SetEnvironmentVariableW(L"BLOCKPROFILE", path.c_str());
+  { std::ofstream(path.c_str()) << "earlier line\n"; }
+  { CBlockProfiler run(nullptr, L"\n", true); }
+  { CBlockProfiler run(L"setup: ", L"\n", true); }
+  std::string text = ReadAll(path);
+  EXPECT_TRUE(std::regex_match(text, std::regex("earlier line\n[0-9]+\\.[0-9]{6} sec\nsetup: [0-9]+\\.[0-9]{6} sec\n")))
+      << text;
+}
+
+TEST_F(BlockProfiler, DisabledOrAlreadyReportedStaysSilent) {
+  SetEnvironmentVariableW(L"BLOCKPROFILE", path.c_str());
+  { CBlockProfiler run(nullptr, L"\n", false); }
+  EXPECT_EQ("", ReadAll(path));
+  {
+    CBlockProfiler run(L"x", L"\n", true);
+    run.Report(L"explicit ", L"\n");
+    EXPECT_TRUE(run.Done());
+  }
+  std::string text = ReadAll(path);
+  EXPECT_TRUE(std::regex_match(text, std::regex("explicit [0-9]+\\.[0-9]{6} sec\n"))) << text;
+}
+
+TEST_F(BlockProfiler, WithoutTheVariableTheFileIsUntouched) {
+  SetEnvironmentVariableW(L"BLOCKPROFILE", L"");
+  { CBlockProfiler run(nullptr, L"\n", true); }  // goes to the debugger instead
+  EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(path.c_str()));
+
+  CBlockProfiler timed(nullptr, nullptr, false);
+  Sleep(20);
+  double seconds = timed.Stop();
+  EXPECT_GE(seconds, 0.015);
+  EXPECT_LT(seconds, 5.0);
+  CBuffer text;
+  timed.Format(L"[", L"]", text, false);
+  EXPECT_TRUE(std::regex_match(std::wstring(text.GetText()), std::wregex(L"\\[[0-9]+\\.[0-9]{6} sec\\]")));
+  EXPECT_FALSE(timed.Done());
+}
+
+}  // namespace
