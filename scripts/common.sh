@@ -65,3 +65,80 @@ stop_started() {
   started_pids=()
   wineserver -k 2>/dev/null || true
 }
+
+# The local update server (tests/fixtures/update_server.py) that the tests under Wine fetch from. Its ports
+# are kept from run to run of a build tree (server/ports.json) while they are free, so whatever was built
+# with them stays valid; a taken port is replaced by a fresh one. Exports CORVANE_SERVER_ROOT (a Unix path:
+# Wine shows it under Z:), CORVANE_HTTP_PORT, CORVANE_HTTPS_PORT and CORVANE_SERVER_LOG.
+start_update_server() {
+  local dir="$build/server" python=/usr/bin/python3 http=0 https=0 pid ports
+  [ -x "$python" ] || python=python3
+  mkdir -p "$dir/root"
+  # A server that outlived its script (killed without its trap) would hold the ports: stop it, but only if
+  # the recorded process really is this build's server.
+  if [ -f "$dir/server.pid" ]; then
+    pid=$(cat "$dir/server.pid")
+    if tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | grep -qF -- "--root $dir/root"; then
+      kill "$pid" 2>/dev/null || true
+      for _ in $(seq 1 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    fi
+  fi
+  if [ -f "$dir/ports.json" ]; then
+    ports=$("$python" -c 'import json, sys; p = json.load(open(sys.argv[1])); print(p["http"], p["https"])' \
+      "$dir/ports.json" 2>/dev/null) && read -r http https <<<"$ports"
+  fi
+  : >"$dir/requests.log"
+  : >"$dir/server.err"
+  local attempt
+  for attempt in 1 2; do
+    rm -f "$dir/ports.json"
+    "$python" "$top/tests/fixtures/update_server.py" --http-port "$http" --https-port "$https" \
+      --cert "$build/certs/server.pem" --key "$build/certs/server.key" --root "$dir/root" \
+      --log "$dir/requests.log" --ports-file "$dir/ports.json" --pid-file "$dir/server.pid" \
+      </dev/null >>"$dir/server.err" 2>&1 &
+    pid=$!
+    for _ in $(seq 1 100); do
+      [ -f "$dir/ports.json" ] || ! kill -0 "$pid" 2>/dev/null && break
+      sleep 0.05
+    done
+    if [ -f "$dir/ports.json" ]; then
+      started_pids+=("$pid")
+      read -r CORVANE_HTTP_PORT CORVANE_HTTPS_PORT <<<"$("$python" -c \
+        'import json, sys; p = json.load(open(sys.argv[1])); print(p["http"], p["https"])' "$dir/ports.json")"
+      export CORVANE_HTTP_PORT CORVANE_HTTPS_PORT
+      export CORVANE_SERVER_ROOT="$dir/root" CORVANE_SERVER_LOG="$dir/requests.log"
+      return 0
+    fi
+    local status=0
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || status=$?
+    # 3: a remembered port is taken; any free ports will do.
+    [ "$status" -eq 3 ] && [ "$attempt" -eq 1 ] || break
+    http=0 https=0
+  done
+  echo "the update server did not start (see $dir/server.err)" >&2
+  return 1
+}
+
+# Makes the prefix trust the build's test CA, so WinInet accepts the update server's certificate. Done once
+# per prefix and CA: the marker holds the fingerprint of the CA that was added.
+trust_test_ca() {
+  local ca="$build/certs/ca.pem" marker="$WINEPREFIX/corvane-test-ca" fingerprint
+  fingerprint=$(openssl x509 -in "$ca" -noout -fingerprint -sha256) || return 1
+  if [ -f "$marker" ] && [ "$(cat "$marker")" = "$fingerprint" ]; then return 0; fi
+  # Wine maps the Unix root to Z:, and the program sees no Unix paths.
+  "$build/wine-run" "$build/bin/trust_root.exe" "Z:$ca" </dev/null || {
+    echo "could not add the test CA to the prefix's root store" >&2
+    return 1
+  }
+  echo "$fingerprint" >"$marker"
+}
+
+# Points the build's deployment hosts at the running local update server and rebuilds what that changes:
+# the test and demo builds of Installer.exe fetch from it. Nothing is rebuilt when the ports are unchanged.
+configure_for_local_server() {
+  configure_and_build -DCORVANE_UPDATE_HOST="localhost:$CORVANE_HTTPS_PORT" \
+    -DCORVANE_PARTNER_HOST="localhost:$CORVANE_HTTPS_PORT" -DCORVANE_REGION_HOST="localhost:$CORVANE_HTTPS_PORT" \
+    -DCORVANE_QUILLORA_TOS_HOST="localhost:$CORVANE_HTTP_PORT" \
+    -DCORVANE_PAGEWING_TOS_HOST="localhost:$CORVANE_HTTP_PORT" >/dev/null
+}
