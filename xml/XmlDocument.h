@@ -1,0 +1,158 @@
+// The XML document: top-level nodes, the root element, and the result of the last load (error code, error
+// text, line). Loading from a UTF-8 buffer, a UTF-16 string, a stream or a file; writing to a buffer, a
+// string, a stream or a file.
+#pragma once
+
+#include <climits>
+#include <cstdint>
+#include <string>
+
+#include "support/Buffer.h"
+#include "xml/XmlNode.h"
+#include "xml/XmlParser.h"
+
+class IXMLStream;
+
+enum XMLError : int {
+  XML_ERROR_NONE = 0,
+  XML_ERROR_NO_MEMORY = 1,        // a node could not be made, or memory ran out while reading
+  XML_ERROR_INVALID_REF = 2,      // never set by this library
+  XML_ERROR_INVALID_DOC = 3,      // second root, end tag that does not match, stray attribute, no root
+  XML_ERROR_INVALID_ROOT = 4,     // never set by this library
+  XML_ERROR_INCOMPLETE_DOC = 5,   // the input ended inside open elements
+  XML_ERROR_UNEXPECTED_CHAR = 6,  // the parser rejected a unit
+  XML_ERROR_DUPLICATE_ATTR = 7,   // an attribute name repeats within one start tag
+  XML_ERROR_UNKNOWN_ERROR = 8,    // never set by this library
+  XML_ERROR_CANCELLED = 9,        // a nested element was met while loading with XML_LOAD_ROOT_ONLY
+  XML_ERROR_CANT_OPEN_FILE = 10,
+  XML_ERROR_CANT_SEEK_FILE = 11,
+  XML_ERROR_CANT_SIZE_FILE = 12,
+  XML_ERROR_CANT_READ_FILE = 13,
+  XML_ERROR_CANT_WRITE_FILE = 14,  // never set by this library
+  XML_ERROR_INVALID_UTF8_DATA = 15,
+};
+
+// "NONE", "NO_MEMORY", ... "INVALID_UTF8_DATA"; "<unknown>" for any other value.
+const wchar_t* XMLErrorName(int code);
+
+class CXMLDocument;
+
+// Builds a document from parser events. A caller may pass its own (derived) loader to a load; every load
+// binds it to the document being loaded and to the load's flags.
+class CXMLDocumentLoader : public IXMLParserCallback {
+ public:
+  CXMLDocumentLoader(CXMLDocument* document, unsigned flags) : document(document), flags(flags) {}
+  virtual ~CXMLDocumentLoader() = default;
+
+  // Forgets the open elements and the pending attribute of an earlier load.
+  void Reset(CXMLDocument* newDocument, unsigned newFlags);
+  // Places the text gathered since the last markup (see OnText). The loader calls it before every other
+  // event; a load calls it at the end. With XML_LOAD_DROP_INDENT a run that is a line feed followed only
+  // by tabs is dropped; an empty run adds nothing.
+  bool FlushText();
+  // The innermost open element, null when none is open.
+  CXMLElement* GetCurrent() const { return current; }
+  size_t GetOpenCount() const { return openCount; }
+
+  bool OnStartElement(CXMLParser& parser) override;
+  bool OnStartTagEnd(CXMLParser& parser) override;
+  bool OnEndElement(CXMLParser& parser) override;
+  bool OnAttributeName(CXMLParser& parser) override;
+  bool OnAttributeValue(CXMLParser& parser) override;
+  bool OnText(CXMLParser& parser) override;
+  bool OnUnresolvedEntity(CXMLParser& parser) override;
+  bool OnBadCharRef(CXMLParser& parser) override;
+  bool OnComment(CXMLParser& parser) override;
+  bool OnPInstrTarget(CXMLParser& parser) override;
+  bool OnPInstrData(CXMLParser& parser) override;
+  bool OnCData(CXMLParser& parser) override;
+  bool OnDocType(CXMLParser& parser) override;
+  bool OnNewLine(CXMLParser& parser) override;
+
+ private:
+  // Where a text, comment, instruction or CDATA goes: the open element, the top-level list before the
+  // root, nowhere (null) after the root has closed.
+  CXMLNodeList* Placement() const;
+  bool Error(XMLError code, const wchar_t* message, uint32_t length);
+
+  CXMLDocument* document;
+  unsigned flags;
+  CXMLAttribute* pending = nullptr;  // made by the last OnAttributeName, waiting for its value
+  // The open elements: the innermost one, whose parent chain holds the others (outermost last).
+  CXMLElement* current = nullptr;
+  size_t openCount = 0;
+  CBuffer text;  // the current run of text
+};
+
+class CXMLDocument {
+ public:
+  CXMLDocument() = default;
+  // The top-level nodes and the root are cloned; error code, text and line are copied. Throws
+  // std::bad_alloc when memory runs out.
+  CXMLDocument(const CXMLDocument& other);
+  CXMLDocument& operator=(const CXMLDocument& other);
+  ~CXMLDocument() { DeleteNodes(); }
+
+  // Every load first clears the document (nodes, root, error, line 1). A failed load keeps the nodes built
+  // so far with the error code and text: check the result before navigating.
+  // bytes: UTF-8, no byte-order-mark handling (a leading U+FEFF is text in the top-level list).
+  bool LoadFromBuffer(const void* bytes, uint32_t byteCount, unsigned flags = 0,
+                      CXMLDocumentLoader* loader = nullptr);
+  bool LoadFromBuffer(const CBuffer& buffer, unsigned flags = 0, CXMLDocumentLoader* loader = nullptr) {
+    return LoadFromBuffer(buffer.GetData(), buffer.Length(), flags, loader);
+  }
+  // units: UTF-16, taken as they are; a 0 unit is rejected.
+  bool LoadFromString(const wchar_t* units, uint32_t unitCount, unsigned flags = 0,
+                      CXMLDocumentLoader* loader = nullptr);
+  bool LoadFromString(const std::wstring& text, unsigned flags = 0, CXMLDocumentLoader* loader = nullptr);
+  // UTF-8 read in chunks of at most 512 KiB; a sequence cut by a chunk boundary is read again whole.
+  bool LoadFromStream(IXMLStream* stream, unsigned flags = 0, CXMLDocumentLoader* loader = nullptr);
+  bool LoadFromFile(const wchar_t* path, unsigned flags = 0, CXMLDocumentLoader* loader = nullptr);
+
+  CXMLElement* GetRoot() const { return root; }
+  XMLError GetError() const { return error; }
+  const std::wstring& GetErrorText() const { return errorText; }
+  int GetLine() const { return line; }
+  // Nodes before the root (declaration, comments, DOCTYPE, text) and any DOCTYPE after it.
+  const CXMLNodeList& GetNodes() const { return nodes; }
+  CXMLNodeList& MutableNodes() { return nodes; }
+
+  bool IsRoot(const wchar_t* name) const { return root && root->NameEquals(name); }
+  // Deletes the old root and takes ownership of element (which may be null).
+  void SetRoot(CXMLElement* element);
+  // The same with a new element; false, leaving no root, when name is not a valid name.
+  bool SetRoot(const wchar_t* name);
+  // Deletes every node and resets the error state and line as a load does.
+  void Clear();
+
+  // Writing (XmlWriter.cpp): the top-level nodes in order, then the root, all at depth 0. Each returns false
+  // when something could not be written (memory, disk) or the file could not be created.
+  bool WriteToBuffer(CBuffer& buffer, unsigned flags = 0) const;
+  bool Write(IXMLStream* stream, unsigned flags = 0) const;
+  bool SaveToFile(const wchar_t* path, unsigned flags = 0) const;
+  bool WriteToString(std::wstring& out, unsigned flags = 0) const;
+  // Serializes into a temporary UTF-16 buffer and appends its UTF-8 form to out.
+  bool WriteToUtf8(CBuffer& out, unsigned flags = 0) const;
+
+  // For loaders: records an error (the code and its text).
+  void SetError(XMLError code, std::wstring text);
+  void CountLine() {
+    if (line < INT_MAX) ++line;  // saturates: a stream can hold more line breaks than an int counts
+  }
+
+ private:
+  friend class CXMLDocumentLoader;
+  class CLoad;
+
+  void DeleteNodes();
+  void CopyFrom(const CXMLDocument& other);
+  bool FinishLoad(bool fed, const CXMLParser& parser, CXMLDocumentLoader& loader);
+  // Reads up to room bytes; records CANT_READ_FILE when the stream fails.
+  bool ReadSome(IXMLStream* stream, uint8_t* buffer, uint32_t room, uint32_t* got);
+
+  CXMLNodeList nodes{nullptr};
+  CXMLElement* root = nullptr;
+  XMLError error = XML_ERROR_NONE;
+  std::wstring errorText;
+  int line = 1;
+};

@@ -1,0 +1,441 @@
+// The XML document model: a polymorphic node tree (element, text, comment, DOCTYPE, CDATA, processing
+// instruction), attributes in name order, navigation and typed attribute access.
+//
+// Ownership is by raw pointer: a list owns its nodes, an element owns its attributes and children, and the
+// owner deletes through the virtual destructor. Trees are walked without recursion everywhere (deletion,
+// Clone, text collection, search, writing), so a document nested a million levels deep is as safe as a
+// flat one.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdarg>
+#include <cstdint>
+#include <new>
+#include <set>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "support/Buffer.h"
+#include "xml/CharClass.h"
+
+class CXMLElement;
+class CXMLNode;
+class IXMLStream;
+
+// Write flags: one word passed down the tree when a node or document is written (XmlWriter.cpp).
+enum : unsigned {
+  XML_WRITE_INDENT = 0x01,         // CR LF after each node, lines indented with one tab per level
+  XML_WRITE_NEWLINES = 0x02,       // CR LF after each node, no indentation
+  XML_WRITE_SINGLE_QUOTES = 0x04,  // attribute values in apostrophes
+  XML_WRITE_AT_LINE_START = 0x08,  // internal: the output is at the start of a line; callers pass it clear
+  XML_WRITE_NO_COMMENTS = 0x10,
+  XML_WRITE_NO_PINSTR = 0x20,
+  XML_WRITE_NO_CDATA = 0x40,
+  XML_WRITE_NO_DOCTYPE = 0x80,
+};
+
+// A shared producer of UTF-16 text that a text node writes after its own text. Reference counted: a text
+// node takes a reference when it is made and drops it when it is destroyed.
+class TextSource {
+ public:
+  void AddRef() { ++references; }
+  // Drops a reference; the last one deletes the source.
+  virtual void Release() {
+    if (--references == 0) delete this;
+  }
+  // Copies up to maxUnits units into units; 0 means the end of the text.
+  virtual uint32_t Read(wchar_t* units, uint32_t maxUnits) = 0;
+  // Starts the text again from its beginning.
+  virtual void Rewind() = 0;
+
+ protected:
+  TextSource() = default;
+  virtual ~TextSource() = default;
+
+ private:
+  long references = 1;
+};
+
+// An owning, singly linked list of nodes in document order. Iterate with First() and GetNext() (null at the
+// end) or a range-for. Deleting the list deletes its nodes and their subtrees without recursion.
+class CXMLNodeList {
+ public:
+  class Iterator {
+   public:
+    explicit Iterator(CXMLNode* n) : node(n) {}
+    CXMLNode* operator*() const { return node; }
+    Iterator& operator++();
+    bool operator!=(const Iterator& other) const { return node != other.node; }
+
+   private:
+    CXMLNode* node;
+  };
+
+  explicit CXMLNodeList(CXMLElement* owner) : owner(owner) {}
+  CXMLNodeList(const CXMLNodeList&) = delete;
+  CXMLNodeList& operator=(const CXMLNodeList&) = delete;
+  ~CXMLNodeList() { Clear(); }
+
+  CXMLNode* First() const { return head; }
+  CXMLNode* Last() const { return tail; }
+  bool IsEmpty() const { return head == nullptr; }
+  size_t Count() const;
+  Iterator begin() const { return Iterator(head); }
+  Iterator end() const { return Iterator(nullptr); }
+
+  // Takes ownership of a node that belongs to no list.
+  void Append(CXMLNode* node);
+  // Unlinks node, whose predecessor is previous (null for the first node); the caller owns it afterwards.
+  void Unlink(CXMLNode* node, CXMLNode* previous);
+  // Moves every node of other to the end of this list.
+  void TakeAll(CXMLNodeList& other);
+  // Deletes every node and everything below it.
+  void Clear();
+
+ private:
+  CXMLElement* owner;  // set as the parent of appended nodes; null for a document's top-level list
+  CXMLNode* head = nullptr;
+  CXMLNode* tail = nullptr;
+};
+
+class CXMLNode {
+ public:
+  CXMLNode() = default;
+  CXMLNode(const CXMLNode&) = delete;
+  CXMLNode& operator=(const CXMLNode&) = delete;
+  virtual ~CXMLNode() = default;
+
+  virtual bool IsElement() const { return false; }
+  virtual bool IsContent() const { return false; }
+  virtual bool IsComment() const { return false; }
+  virtual bool IsPInstr() const { return false; }
+  virtual bool IsDocType() const { return false; }
+  virtual bool IsCData() const { return false; }
+  // A new deep copy owned by the caller; null when memory runs out.
+  virtual CXMLNode* Clone() const = 0;
+  // Serialize this node (XmlWriter.cpp). Write and WriteToBuffer return true when the output ended with a
+  // line break. SaveToFile creates the file anew and returns false when it cannot be created or written.
+  virtual bool SaveToFile(const wchar_t* path, unsigned flags, int depth) const = 0;
+  virtual bool Write(IXMLStream* stream, unsigned flags, int depth) const = 0;
+  virtual bool WriteToBuffer(CBuffer& buffer, unsigned flags, int depth) const = 0;
+
+  // True only for an element named exactly name. A null name throws _com_error(E_FAIL).
+  bool NameEquals(const wchar_t* name) const;
+
+  // The next sibling in the owning list, null at the end.
+  CXMLNode* GetNext() const { return next; }
+  // The element whose child this is; null for a root or a document's top-level node.
+  CXMLElement* GetParent() const { return parent; }
+
+ private:
+  friend class CXMLNodeList;
+  friend class CXMLElement;
+  CXMLElement* parent = nullptr;
+  CXMLNode* next = nullptr;
+};
+
+// The body of the leaf nodes: UTF-16 text in a CBuffer, terminated but counted without the terminator.
+class CXMLTextBody {
+ public:
+  CXMLTextBody() = default;
+  CXMLTextBody(const CXMLTextBody&) = delete;
+  CXMLTextBody& operator=(const CXMLTextBody&) = delete;
+
+  const wchar_t* GetText() const { return buffer.GetText(); }
+  uint32_t GetLength() const { return buffer.Length() / sizeof(wchar_t); }
+  bool Assign(const wchar_t* units, uint32_t n);
+  bool Append(const wchar_t* units, uint32_t n);
+  CBuffer& Buffer() { return buffer; }
+  const CBuffer& Buffer() const { return buffer; }
+
+ private:
+  CBuffer buffer;
+};
+
+// Text. Holds decoded text: no entity references, line breaks as single line feeds.
+class CXMLContent : public CXMLNode {
+ public:
+  CXMLContent() = default;
+  // Takes a reference to source (may be null).
+  explicit CXMLContent(TextSource* source);
+  ~CXMLContent() override;
+
+  bool IsContent() const override { return true; }
+  CXMLNode* Clone() const override;  // the text only, never the source
+  bool SaveToFile(const wchar_t* path, unsigned flags, int depth) const override;
+  bool Write(IXMLStream* stream, unsigned flags, int depth) const override;
+  bool WriteToBuffer(CBuffer& buffer, unsigned flags, int depth) const override;
+
+  const wchar_t* GetText() const { return body.GetText(); }
+  uint32_t GetTextLength() const { return body.GetLength(); }
+  CXMLTextBody& Body() { return body; }
+  const CXMLTextBody& Body() const { return body; }
+  TextSource* GetSource() const { return source; }
+
+ private:
+  CXMLTextBody body;
+  TextSource* source = nullptr;
+};
+
+class CXMLComment : public CXMLNode {
+ public:
+  bool IsComment() const override { return true; }
+  CXMLNode* Clone() const override;
+  bool SaveToFile(const wchar_t* path, unsigned flags, int depth) const override;
+  bool Write(IXMLStream* stream, unsigned flags, int depth) const override;
+  bool WriteToBuffer(CBuffer& buffer, unsigned flags, int depth) const override;
+
+  const wchar_t* GetText() const { return body.GetText(); }
+  uint32_t GetTextLength() const { return body.GetLength(); }
+  CXMLTextBody& Body() { return body; }
+  const CXMLTextBody& Body() const { return body; }
+
+ private:
+  CXMLTextBody body;
+};
+
+// A DOCTYPE declaration: the text between "<!DOCTYPE" and its closing '>', trimmed, kept as it is.
+class CXMLDocType : public CXMLNode {
+ public:
+  bool IsDocType() const override { return true; }
+  CXMLNode* Clone() const override;
+  bool SaveToFile(const wchar_t* path, unsigned flags, int depth) const override;
+  bool Write(IXMLStream* stream, unsigned flags, int depth) const override;
+  bool WriteToBuffer(CBuffer& buffer, unsigned flags, int depth) const override;
+
+  const wchar_t* GetText() const { return body.GetText(); }
+  uint32_t GetTextLength() const { return body.GetLength(); }
+  CXMLTextBody& Body() { return body; }
+  const CXMLTextBody& Body() const { return body; }
+
+ private:
+  CXMLTextBody body;
+};
+
+class CXMLCData : public CXMLNode {
+ public:
+  bool IsCData() const override { return true; }
+  CXMLNode* Clone() const override;
+  bool SaveToFile(const wchar_t* path, unsigned flags, int depth) const override;
+  bool Write(IXMLStream* stream, unsigned flags, int depth) const override;
+  bool WriteToBuffer(CBuffer& buffer, unsigned flags, int depth) const override;
+
+  const wchar_t* GetText() const { return body.GetText(); }
+  uint32_t GetTextLength() const { return body.GetLength(); }
+  CXMLTextBody& Body() { return body; }
+  const CXMLTextBody& Body() const { return body; }
+
+ private:
+  CXMLTextBody body;
+};
+
+// A processing instruction: a target and its data (possibly empty).
+class CXMLPInstr : public CXMLNode {
+ public:
+  explicit CXMLPInstr(std::wstring target) : target(std::move(target)) {}
+
+  bool IsPInstr() const override { return true; }
+  CXMLNode* Clone() const override;
+  bool SaveToFile(const wchar_t* path, unsigned flags, int depth) const override;
+  bool Write(IXMLStream* stream, unsigned flags, int depth) const override;
+  bool WriteToBuffer(CBuffer& buffer, unsigned flags, int depth) const override;
+
+  const std::wstring& GetName() const { return target; }
+  // The data body.
+  const wchar_t* GetText() const { return data.GetText(); }
+  uint32_t GetTextLength() const { return data.GetLength(); }
+  CXMLTextBody& Body() { return data; }
+  const CXMLTextBody& Body() const { return data; }
+
+ private:
+  std::wstring target;
+  CXMLTextBody data;
+};
+
+class CXMLAttribute {
+ public:
+  CXMLAttribute(std::wstring name, std::wstring value) : name(std::move(name)), value(std::move(value)) {}
+  // A new attribute, or null when the name is not a valid name or memory runs out.
+  static CXMLAttribute* Create(const wchar_t* name, const wchar_t* value);
+
+  const std::wstring& GetName() const { return name; }
+  const std::wstring& GetValue() const { return value; }
+  void SetValue(std::wstring newValue) { value = std::move(newValue); }
+  void SetValue(const wchar_t* units, uint32_t n) { value.assign(units, n); }
+
+ private:
+  std::wstring name;
+  std::wstring value;
+};
+
+// Orders attributes by the UTF-16 code units of their names (case-sensitive): "B" < "b" < "z".
+struct CXMLAttributeLess {
+  using is_transparent = void;
+  bool operator()(const CXMLAttribute* a, const CXMLAttribute* b) const {
+    return a->GetName() < b->GetName();
+  }
+  bool operator()(const CXMLAttribute* a, std::wstring_view b) const {
+    return std::wstring_view(a->GetName()) < b;
+  }
+  bool operator()(std::wstring_view a, const CXMLAttribute* b) const {
+    return a < std::wstring_view(b->GetName());
+  }
+};
+using CXMLAttributeSet = std::set<CXMLAttribute*, CXMLAttributeLess>;
+
+class CXMLElement : public CXMLNode {
+ public:
+  // The loader's constructor: the name is taken as the parser accepted it. Use Create or AddElement to
+  // have it checked.
+  explicit CXMLElement(std::wstring name) : name(std::move(name)) {}
+  ~CXMLElement() override;
+  // A new element, or null when name is not a valid name or memory runs out.
+  static CXMLElement* Create(const wchar_t* name);
+
+  bool IsElement() const override { return true; }
+  // Name, attributes and the whole subtree; null when memory runs out.
+  CXMLNode* Clone() const override;
+  bool SaveToFile(const wchar_t* path, unsigned flags, int depth) const override;
+  bool Write(IXMLStream* stream, unsigned flags, int depth) const override;
+  bool WriteToBuffer(CBuffer& buffer, unsigned flags, int depth) const override;
+
+  const std::wstring& GetName() const { return name; }
+
+  // Children in document order.
+  const CXMLNodeList& Children() const { return children; }
+  CXMLNode* GetFirstChild() const { return children.First(); }
+  CXMLNode* GetLastChild() const { return children.Last(); }
+
+  // The index-th (0-based) child element named name; null when there are fewer.
+  CXMLElement* FindChild(const wchar_t* name, size_t index = 0) const;
+  CXMLContent* GetChildContent(size_t index = 0) const;
+  CXMLComment* GetChildComment(size_t index = 0) const;
+  CXMLPInstr* GetChildPInstr(size_t index = 0) const;
+  CXMLCData* GetChildCData(size_t index = 0) const;
+  // The index-th child element whose "id" attribute equals id.
+  CXMLElement* FindChildById(const wchar_t* id, size_t index = 0) const;
+  // Appends every descendant element named name, depth first in document order (a match before its own
+  // descendants). Returns whether found is non-empty afterwards.
+  bool FindDescendants(const wchar_t* name, std::vector<CXMLElement*>& found) const;
+
+  // Appends the text children in document order (CDATA, comments and instructions are skipped); with
+  // recursive, child elements are descended into where they stand. Returns whether out is non-empty after
+  // the call, counting what it held before.
+  bool GetText(std::wstring& out, bool recursive = false) const;
+  bool GetText(CBuffer& out, bool recursive = false) const;
+  // The same for CDATA children.
+  bool GetCDataText(std::wstring& out, bool recursive = false) const;
+  bool GetCDataText(CBuffer& out, bool recursive = false) const;
+  // GetText without recursion on FindChild(name, index); false when there is no such child or no text.
+  bool GetChildText(std::wstring& out, const wchar_t* name, size_t index = 0) const;
+  bool GetChildText(CBuffer& out, const wchar_t* name, size_t index = 0) const;
+
+  // Attributes in name order.
+  const CXMLAttributeSet& Attributes() const { return attributes; }
+  CXMLAttribute* FindAttribute(const wchar_t* name) const;
+
+  // Typed reads (value formats in XmlValue.h). Each returns false and leaves out untouched when the
+  // attribute is missing or its text does not convert.
+  bool GetAttribute(const wchar_t* name, std::wstring& out) const;
+  bool GetAttribute(const wchar_t* name, int& out) const;
+  bool GetAttribute(const wchar_t* name, unsigned& out) const;
+  // Any value other than "1" reads as false and is still a success.
+  bool GetAttribute(const wchar_t* name, bool& out) const;
+  bool GetAttribute(const wchar_t* name, GUID& out) const;
+  bool GetAttributeColor(const wchar_t* name, COLORREF& out) const;
+  // A day number (1.0 = 1 January of year 1, 00:00 UTC).
+  bool GetAttributeDate(const wchar_t* name, double& out) const;
+  bool AttributeEquals(const wchar_t* name, const wchar_t* text) const;
+  bool IsAttributeTrue(const wchar_t* name) const;
+  // The same reads giving the value directly, or an empty or zero value when they fail.
+  std::wstring GetAttributeText(const wchar_t* name) const;
+  int GetAttributeInt(const wchar_t* name) const;
+  unsigned GetAttributeUnsigned(const wchar_t* name) const;
+  bool GetAttributeBool(const wchar_t* name) const { return IsAttributeTrue(name); }
+  COLORREF GetAttributeColor(const wchar_t* name) const;
+  double GetAttributeDate(const wchar_t* name) const;
+  GUID GetAttributeGuid(const wchar_t* name) const;
+
+  // Setters. Each returns true when the attribute set changed: an existing attribute with the same text is
+  // left alone (false); otherwise the old one goes and the new one is inserted. The "empty" value of each
+  // type (empty or null text, 0, false, 0.0, the null GUID) removes the attribute instead.
+  bool SetAttribute(const wchar_t* name, const wchar_t* value);
+  // format: a printf-style format for one int or unsigned, such as L"%d" or L"%u".
+  bool SetAttributeInt(const wchar_t* name, int value, const wchar_t* format = L"%d");
+  bool SetAttributeUnsigned(const wchar_t* name, unsigned value, const wchar_t* format = L"%u");
+  bool SetAttributeBool(const wchar_t* name, bool value);
+  bool SetAttributeColor(const wchar_t* name, COLORREF value);
+  bool SetAttributeDate(const wchar_t* name, double dayNumber);
+  bool SetAttributeGuid(const wchar_t* name, const GUID& value);
+  // Inserts a new attribute; false when the name exists or is not valid.
+  bool AddAttribute(const wchar_t* name, const wchar_t* value);
+  bool AddAttributeFormat(const wchar_t* name, const wchar_t* format, ...);
+  // Takes ownership of attribute; false (and the attribute deleted) when its name exists.
+  bool InsertAttribute(CXMLAttribute* attribute);
+  // The same, telling a name that exists from memory running out.
+  enum class InsertResult { kInserted, kDuplicate, kNoMemory };
+  InsertResult TryInsertAttribute(CXMLAttribute* attribute);
+  bool RemoveAttribute(const wchar_t* name);
+
+  // Child editing. AddChild takes ownership of a node that belongs to no list; it refuses (false, node
+  // not taken) null, this element and an element that holds this one.
+  bool AddChild(CXMLNode* node);
+  // A new child element, or null when name is not valid.
+  CXMLElement* AddElement(const wchar_t* name);
+  // Appends to the last child when it is a plain text node, else adds a text node.
+  bool AddText(const wchar_t* text);
+  bool AddText(const wchar_t* units, uint32_t n);
+  bool AddTextFormat(const wchar_t* format, ...);
+  CXMLComment* AddComment(const wchar_t* text);
+  CXMLComment* AddCommentFormat(const wchar_t* format, ...);
+  CXMLPInstr* AddPInstr(const wchar_t* target, const wchar_t* data);
+  CXMLPInstr* AddPInstrFormat(const wchar_t* target, const wchar_t* format, ...);
+  CXMLDocType* AddDocType(const wchar_t* text);
+  CXMLDocType* AddDocTypeFormat(const wchar_t* format, ...);
+  CXMLCData* AddCData(const wchar_t* text);
+  CXMLCData* AddCDataFormat(const wchar_t* format, ...);
+  // A text node that writes the source's text after its own (takes a reference).
+  CXMLContent* AddTextSource(TextSource* source);
+  // Deletes every child.
+  void Clear();
+  // Appends clones of other's children (clones that fail are skipped). Works when other is this element,
+  // an ancestor or a descendant.
+  void CopyChildren(const CXMLElement& other, bool clearFirst);
+  // Moves other's children to the end of this element. False (nothing moved) when other holds this
+  // element, since the tree would then contain itself.
+  bool MoveChildren(CXMLElement& other, bool clearFirst);
+  // With at least two children: moves every child element named in names (up to count names, or to a null
+  // entry) to the end, grouped in the order of names, keeping their order within a group.
+  void MoveChildrenToEnd(const wchar_t* const* names, size_t count);
+
+  // Appends a node without any check; for the loader, which builds trees from parser events.
+  void AppendChild(CXMLNode* node) { children.Append(node); }
+  CXMLNodeList& MutableChildren() { return children; }
+
+ private:
+  friend class CXMLNodeList;  // deletes subtrees by taking the children over
+  bool ReplaceAttribute(const wchar_t* name, const std::wstring* value);
+  bool Contains(const CXMLNode* node) const;
+
+  std::wstring name;
+  CXMLAttributeSet attributes;
+  CXMLNodeList children{this};
+};
+
+// new T(args...), or null when memory runs out: the model answers exhausted memory with a result.
+template <class T, class... Args>
+T* NewOrNull(Args&&... args) {
+  try {
+    return new T(std::forward<Args>(args)...);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
+// Appends text to a list the way CXMLElement::AddText does: onto a last plain text node, or as a new one.
+bool AppendTextToList(CXMLNodeList& list, const wchar_t* units, uint32_t n);
+// Throws _com_error(E_FAIL) for a null name: a programming error, never an input error.
+void RequireName(const wchar_t* name);

@@ -1,0 +1,736 @@
+#include "xml/XmlParser.h"
+
+#include <cwctype>
+#include <new>
+
+#include "xml/CharClass.h"
+#include "xml/Utf8.h"
+#include "xml/XmlText.h"
+
+const XmlEntity kXmlEntities[6] = {{L"gt", L'>'},   {L"lt", L'<'},     {L"apos", L'\''},
+                                   {L"quot", L'"'}, {L"nbsp", 0x00A0}, {L"amp", L'&'}};
+
+namespace {
+
+enum Test : uint8_t {
+  kUnit,  // one given unit
+  kSpace,
+  kChar,
+  kNameStart,
+  kNameChar,
+  kDigit,
+  kHexDigit,
+  kDocTypeStart,   // stateful: resets the DOCTYPE tracker, then as kDocTypeInside
+  kDocTypeInside,  // stateful: tracks quotes and <> depth; matches while the depth is not 0
+};
+
+enum Action : uint8_t {
+  kNone,
+  kStartElement,
+  kStartElementAndTagEnd,
+  kStartTagEnd,
+  kEndElement,
+  kAttributeName,
+  kValue,
+  kText,
+  kEntity,
+  kCharRef,
+  kPInstrTarget,
+  kPInstrData,
+  kComment,
+  kCData,
+  kDocType,
+};
+
+// Token operations, applied in this order.
+enum Ops : uint8_t {
+  kPush = 0x01,          // push the token on the name stack
+  kPop = 0x02,           // pop the name stack into the token
+  kResetStop = 0x04,     // empty the token, stop collecting
+  kResetCollect = 0x08,  // empty the token, start collecting
+  kDropLast = 0x10,      // drop the token's last unit
+  kStop = 0x20,          // stop collecting
+};
+
+constexpr int kStateCount = 50;
+constexpr int kError = -1;
+
+// States whose collected units must form valid surrogate pairs: text, attribute values, instruction
+// data, comment text and CDATA text.
+constexpr uint64_t kPairedStates =
+    (1ull << 1) | (1ull << 13) | (1ull << 15) | (1ull << 26) | (1ull << 30) | (1ull << 39);
+
+}  // namespace
+
+struct CXMLParser::Transition {
+  uint8_t test;
+  wchar_t unit;
+  int8_t target;
+  uint8_t action;
+  uint8_t ops;
+};
+
+namespace {
+
+struct Row {
+  uint8_t first;
+  uint8_t count;
+};
+
+// The state machine. In each state the transitions are tried in order; a unit that none matches is an
+// error. Comments give the context of each state.
+const struct {
+  int state;
+  uint8_t test;
+  wchar_t unit;
+  int8_t target;
+  uint8_t action;
+  uint8_t ops;
+} kTable[] = {
+    // One line per state (or per pair of states) keeps the table readable.
+    // clang-format off
+    // 0 between markup
+    {0, kUnit, L'<', 2, kNone, 0}, {0, kUnit, L'&', 16, kNone, 0}, {0, kChar, 0, 1, kNone, kResetCollect},
+    // 1 text
+    {1, kUnit, L'<', 2, kText, 0}, {1, kUnit, L'&', 16, kText, 0}, {1, kChar, 0, 1, kNone, 0},
+    // 2 after '<'
+    {2, kNameStart, 0, 3, kNone, kResetCollect}, {2, kUnit, L'!', 21, kNone, kResetStop},
+    {2, kUnit, L'?', 23, kNone, kResetStop}, {2, kUnit, L'/', 6, kNone, kResetCollect},
+    // 3 element name
+    {3, kNameChar, 0, 3, kNone, 0}, {3, kSpace, 0, 4, kStartElement, kStop},
+    {3, kUnit, L'/', 5, kStartElementAndTagEnd, kStop}, {3, kUnit, L'>', 0, kStartElementAndTagEnd, 0},
+    // 4 inside a start tag
+    {4, kSpace, 0, 4, kNone, 0}, {4, kNameStart, 0, 9, kNone, kPush | kResetCollect},
+    {4, kUnit, L'/', 5, kStartTagEnd, kStop}, {4, kUnit, L'>', 0, kStartTagEnd, 0},
+    // 5 after '/' in a start tag
+    {5, kUnit, L'>', 0, kEndElement, 0},
+    // 6 after "</"
+    {6, kNameStart, 0, 7, kNone, kResetCollect},
+    // 7 end-tag name
+    {7, kNameChar, 0, 7, kNone, 0}, {7, kSpace, 0, 8, kEndElement, 0}, {7, kUnit, L'>', 0, kEndElement, 0},
+    // 8 after an end-tag name
+    {8, kSpace, 0, 8, kNone, 0}, {8, kUnit, L'>', 0, kNone, 0},
+    // 9 attribute name
+    {9, kNameChar, 0, 9, kNone, 0}, {9, kSpace, 0, 10, kAttributeName, 0},
+    {9, kUnit, L'=', 11, kAttributeName, 0},
+    // 10 before '='
+    {10, kSpace, 0, 10, kNone, 0}, {10, kUnit, L'=', 11, kNone, 0},
+    // 11 after '='
+    {11, kSpace, 0, 11, kNone, 0}, {11, kUnit, L'\'', 12, kNone, kResetStop},
+    {11, kUnit, L'"', 14, kNone, kResetStop},
+    // 12, 13 apostrophe-quoted value (first unit, then the rest)
+    {12, kUnit, L'\'', 4, kValue, kPop | kStop}, {12, kUnit, L'<', kError, kNone, 0},
+    {12, kChar, 0, 13, kNone, kResetCollect}, {13, kUnit, L'\'', 4, kValue, kPop | kStop},
+    {13, kUnit, L'<', kError, kNone, 0}, {13, kChar, 0, 13, kNone, 0},
+    // 14, 15 double-quoted value
+    {14, kUnit, L'"', 4, kValue, kPop | kStop}, {14, kUnit, L'<', kError, kNone, 0},
+    {14, kChar, 0, 15, kNone, kResetCollect}, {15, kUnit, L'"', 4, kValue, kPop | kStop},
+    {15, kUnit, L'<', kError, kNone, 0}, {15, kChar, 0, 15, kNone, 0},
+    // 16 after '&'
+    {16, kNameStart, 0, 17, kNone, kResetCollect}, {16, kUnit, L'#', 18, kNone, 0},
+    // 17 entity name
+    {17, kNameChar, 0, 17, kNone, 0}, {17, kUnit, L';', 0, kEntity, kStop},
+    // 18 after "&#"
+    {18, kDigit, 0, 19, kNone, kResetCollect}, {18, kUnit, L'x', 20, kNone, kResetCollect},
+    // 19 decimal reference, 20 hexadecimal reference
+    {19, kDigit, 0, 19, kNone, 0}, {19, kUnit, L';', 0, kCharRef, kStop}, {20, kHexDigit, 0, 20, kNone, 0},
+    {20, kUnit, L';', 0, kCharRef, kStop},
+    // 21 after "<!", 22 after "<!["
+    {21, kUnit, L'-', 28, kNone, 0}, {21, kUnit, L'[', 22, kNone, 0}, {21, kUnit, L'D', 42, kNone, 0},
+    {22, kUnit, L'C', 33, kNone, 0},
+    // 23 after "<?"
+    {23, kUnit, L'?', 27, kPInstrTarget, 0}, {23, kNameStart, 0, 24, kNone, kResetCollect},
+    // 24 instruction target
+    {24, kNameChar, 0, 24, kNone, 0}, {24, kSpace, 0, 25, kPInstrTarget, kStop},
+    {24, kUnit, L'?', 27, kPInstrTarget, kResetStop},
+    // 25 before instruction data, 26 instruction data, 27 after '?'
+    {25, kSpace, 0, 25, kNone, 0}, {25, kUnit, L'?', 27, kNone, kResetStop},
+    {25, kChar, 0, 26, kNone, kResetCollect}, {26, kUnit, L'?', 27, kNone, kStop},
+    {26, kChar, 0, 26, kNone, 0}, {27, kUnit, L'>', 0, kPInstrData, 0},
+    // 28 after "<!-", 29 first unit of a comment, 30 comment text, 31 after '-', 32 after "--"
+    {28, kUnit, L'-', 29, kNone, 0}, {29, kUnit, L'-', 31, kNone, kResetCollect},
+    {29, kChar, 0, 30, kNone, kResetCollect}, {30, kUnit, L'-', 31, kNone, 0}, {30, kChar, 0, 30, kNone, 0},
+    {31, kUnit, L'-', 32, kNone, kDropLast | kStop}, {31, kChar, 0, 30, kNone, 0},
+    {32, kUnit, L'>', 0, kComment, 0},
+    // 33..37 inside the CDATA keyword
+    {33, kUnit, L'D', 34, kNone, 0}, {34, kUnit, L'A', 35, kNone, 0}, {35, kUnit, L'T', 36, kNone, 0},
+    {36, kUnit, L'A', 37, kNone, 0}, {37, kUnit, L'[', 38, kNone, 0},
+    // 38 first unit of CDATA, 39 CDATA text, 40 after ']', 41 after "]]"
+    {38, kUnit, L']', 40, kNone, kResetCollect}, {38, kChar, 0, 39, kNone, kResetCollect},
+    {39, kUnit, L']', 40, kNone, 0}, {39, kChar, 0, 39, kNone, 0}, {40, kUnit, L']', 41, kNone, 0},
+    {40, kChar, 0, 39, kNone, 0}, {41, kUnit, L'>', 0, kCData, kStop}, {41, kUnit, L']', 41, kNone, 0},
+    {41, kChar, 0, 39, kNone, 0},
+    // 42..47 inside the DOCTYPE keyword
+    {42, kUnit, L'O', 43, kNone, 0}, {43, kUnit, L'C', 44, kNone, 0}, {44, kUnit, L'T', 45, kNone, 0},
+    {45, kUnit, L'Y', 46, kNone, 0}, {46, kUnit, L'P', 47, kNone, 0}, {47, kUnit, L'E', 48, kNone, 0},
+    // 48 after "<!DOCTYPE", 49 DOCTYPE body
+    {48, kDocTypeStart, 0, 49, kNone, kResetCollect}, {49, kDocTypeInside, 0, 49, kNone, 0},
+    {49, kChar, 0, 1, kDocType, kResetStop},
+    // clang-format on
+};
+
+constexpr size_t kTransitionCount = sizeof(kTable) / sizeof(kTable[0]);
+static_assert(kTransitionCount < 255, "transition indices are kept in bytes");
+
+bool StatelessMatch(uint8_t test, wchar_t expected, wchar_t unit) {
+  switch (test) {
+    case kUnit:
+      return unit == expected;
+    case kSpace:
+      return xmlchar::IsSpace(unit);
+    case kChar:
+      return xmlchar::IsChar(unit);
+    case kNameStart:
+      return xmlchar::IsNameStart(unit);
+    case kNameChar:
+      return xmlchar::IsNameChar(unit);
+    case kDigit:
+      return xmlchar::IsDigit(unit);
+    case kHexDigit:
+      return xmlchar::IsHexDigit(unit);
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+// The table in the form the parser runs it: transitions grouped by state, and for units below 128 the
+// matching transition looked up directly (states with stateful tests excepted), since text is mostly ASCII.
+struct CXMLParser::Machine {
+  CXMLParser::Transition transitions[kTransitionCount];
+  Row rows[kStateCount];
+  bool stateful[kStateCount];
+  uint8_t ascii[kStateCount][128];  // transition index + 1; 0 for none
+  // Units below 128 that keep the state (the first transition they match leads back to it), line breaks
+  // and 0 excepted: a run of them only needs appending, which the feeders do in bulk.
+  bool keeps[kStateCount][128];
+  // States whose Char transition leads back to them: there every non-ASCII unit but the surrogates,
+  // 0xFFFE and 0xFFFF keeps the state too (text, values, comments, instruction data, CDATA).
+  bool keepsChars[kStateCount];
+
+  Machine() : transitions(), rows(), stateful(), ascii(), keeps(), keepsChars() {
+    for (size_t i = 0; i < kTransitionCount; ++i) {
+      transitions[i] = {kTable[i].test, kTable[i].unit, kTable[i].target, kTable[i].action, kTable[i].ops};
+      Row& row = rows[kTable[i].state];
+      if (row.count == 0) row.first = static_cast<uint8_t>(i);
+      ++row.count;
+      if (kTable[i].test == kDocTypeStart || kTable[i].test == kDocTypeInside)
+        stateful[kTable[i].state] = true;
+    }
+    for (int s = 0; s < kStateCount; ++s) {
+      if (stateful[s]) continue;
+      for (wchar_t u = 0; u < 128; ++u) {
+        for (uint8_t i = rows[s].first; i < rows[s].first + rows[s].count; ++i) {
+          if (StatelessMatch(transitions[i].test, transitions[i].unit, u)) {
+            ascii[s][u] = static_cast<uint8_t>(i + 1);
+            keeps[s][u] = transitions[i].target == s && u != L'\r' && u != L'\n' && u != 0;
+            break;
+          }
+        }
+      }
+      for (uint8_t i = rows[s].first; i < rows[s].first + rows[s].count; ++i) {
+        if (StatelessMatch(transitions[i].test, transitions[i].unit, 0x80)) {
+          keepsChars[s] = transitions[i].test == kChar && transitions[i].target == s;
+          break;
+        }
+      }
+    }
+  }
+};
+
+namespace {
+
+const CXMLParser::Machine& GetMachine() {
+  static const CXMLParser::Machine machine;
+  return machine;
+}
+
+// Value of a character reference body ("65" or "x41"): 0 when it does not parse or names no character a
+// text may hold. Surrogate code points are refused: alone they would make the decoded text invalid
+// UTF-16, which nothing downstream could write or encode faithfully.
+uint32_t CharRefValue(const wchar_t* body, uint32_t length) {
+  if (length == 0) return 0;
+  const bool hex = body[0] == L'x';
+  uint32_t i = hex ? 1 : 0;
+  if (i == length) return 0;
+  uint32_t value = 0;
+  for (; i < length; ++i) {
+    wchar_t c = body[i];
+    uint32_t digit;
+    if (c >= L'0' && c <= L'9') {
+      digit = c - L'0';
+    } else if (hex && c >= L'a' && c <= L'f') {
+      digit = c - L'a' + 10;
+    } else if (hex && c >= L'A' && c <= L'F') {
+      digit = c - L'A' + 10;
+    } else {
+      return 0;
+    }
+    value = value * (hex ? 16 : 10) + digit;
+    if (value > 0x10FFFE) return 0;  // checked as it grows: no digit count can wrap it
+  }
+  if (value == 0 || (value >= 0xD800 && value <= 0xDFFF)) return 0;
+  return value;
+}
+
+}  // namespace
+
+CXMLParser::CXMLParser(IXMLParserCallback* callback, unsigned flags)
+    : callback(callback), flags(flags), machine(&GetMachine()) {}
+
+bool CXMLParser::Append(wchar_t unit) {
+  const uint32_t length = token.Length();
+  // Room for the unit and a terminator; Grow refuses sizes that do not fit 32 bits.
+  if (token.Capacity() - length < 2 * sizeof(wchar_t) && !token.Grow(2 * sizeof(wchar_t))) return false;
+  wchar_t* end = reinterpret_cast<wchar_t*>(token.Data() + length);
+  end[0] = unit;
+  end[1] = 0;
+  token.SetLength(length + sizeof(wchar_t));
+  return true;
+}
+
+void CXMLParser::ResetToken() {
+  ClearText(token);
+}
+
+bool CXMLParser::SetToken(const wchar_t* units, uint32_t n) {
+  ClearText(token);
+  return AppendUnits(token, units, n);
+}
+
+bool CXMLParser::PushName() {
+  try {
+    nameStarts.push_back(nameStack.Length());
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  if (!nameStack.Append(token.GetData(), token.Length())) {
+    nameStarts.pop_back();
+    return false;
+  }
+  return true;
+}
+
+bool CXMLParser::PopName() {
+  if (nameStarts.empty()) {
+    ResetToken();
+    return true;
+  }
+  const uint32_t start = nameStarts.back();
+  nameStarts.pop_back();
+  const uint32_t bytes = nameStack.Length() - start;
+  bool ok = SetToken(reinterpret_cast<const wchar_t*>(nameStack.Data() + start), bytes / sizeof(wchar_t));
+  nameStack.SetLength(start);
+  return ok;
+}
+
+bool CXMLParser::TestMatches(const Transition& transition, wchar_t unit) {
+  switch (transition.test) {
+    case kDocTypeStart:
+      docTypeDepth = 1;
+      docTypeDoubleQuote = false;
+      docTypeSingleQuote = false;
+      [[fallthrough]];
+    case kDocTypeInside:
+      if (unit == L'"' && !docTypeSingleQuote) {
+        docTypeDoubleQuote = !docTypeDoubleQuote;
+      } else if (unit == L'\'' && !docTypeDoubleQuote) {
+        docTypeSingleQuote = !docTypeSingleQuote;
+      } else if (!docTypeDoubleQuote && !docTypeSingleQuote) {
+        if (unit == L'<') {
+          ++docTypeDepth;
+        } else if (unit == L'>' && docTypeDepth) {
+          --docTypeDepth;
+        }
+      }
+      return docTypeDepth != 0;
+    default:
+      return StatelessMatch(transition.test, transition.unit, unit);
+  }
+}
+
+const CXMLParser::Transition* CXMLParser::FindTransition(wchar_t unit) {
+  if (unit < 128 && !machine->stateful[state]) {
+    uint8_t index = machine->ascii[state][unit];
+    return index ? &machine->transitions[index - 1] : nullptr;
+  }
+  const Row& row = machine->rows[state];
+  for (uint8_t i = row.first; i < row.first + row.count; ++i) {
+    if (TestMatches(machine->transitions[i], unit)) return &machine->transitions[i];
+  }
+  return nullptr;
+}
+
+template <class Unit>
+bool CXMLParser::AppendRun(const Unit* units, uint32_t n) {
+  const uint32_t length = token.Length();
+  const uint64_t needed = length + (static_cast<uint64_t>(n) + 1) * sizeof(wchar_t);
+  if (needed > UINT32_MAX) return false;
+  if (token.Capacity() < needed && !token.Grow((n + 1) * sizeof(wchar_t))) return false;
+  wchar_t* out = reinterpret_cast<wchar_t*>(token.Data() + length);
+  for (uint32_t i = 0; i < n; ++i) out[i] = static_cast<wchar_t>(units[i]);
+  out[n] = 0;
+  token.SetLength(length + n * static_cast<uint32_t>(sizeof(wchar_t)));
+  return true;
+}
+
+bool CXMLParser::KeepRun(uint32_t runLength, bool appended) {
+  if (runLength == 0) return true;
+  lineBreakPending = false;  // none of the units was a line break
+  if (!appended) {
+    token.Free();
+    return Fail(kOutOfMemory);
+  }
+  return true;
+}
+
+bool CXMLParser::Feed(wchar_t unit) {
+  return FeedUnit(unit);
+}
+
+bool CXMLParser::Feed(const wchar_t* units, uint32_t count) {
+  if (!units) return count == 0 && state >= 0;
+  uint32_t i = 0;
+  while (i < count) {
+    // Units that keep the state have no effect but being collected: they go in as one run. Every other
+    // unit takes the full path of FeedUnit.
+    if (!highSurrogatePending && state >= 0 && !machine->stateful[state]) {
+      const bool* keeps = machine->keeps[state];
+      const uint32_t start = i;
+      if (machine->keepsChars[state]) {
+        while (i < count) {
+          const wchar_t u = units[i];
+          if (u < 0x80 ? keeps[u] : (u < 0xD800 || (u >= 0xE000 && u < 0xFFFE))) {
+            ++i;
+          } else if (xmlchar::IsHighSurrogate(u) && i + 1 < count && xmlchar::IsLowSurrogate(units[i + 1])) {
+            i += 2;  // a whole pair leaves nothing pending
+          } else {
+            break;
+          }
+        }
+      } else {
+        while (i < count && units[i] < 0x80 && keeps[units[i]]) ++i;
+      }
+      if (!KeepRun(i - start, !collecting || AppendRun(units + start, i - start))) return false;
+      if (i == count) break;
+    }
+    if (!FeedUnit(units[i++])) return false;
+  }
+  return state >= 0;
+}
+
+bool CXMLParser::Feed(const wchar_t* text) {
+  if (!text) return state >= 0;
+  for (; *text; ++text) {
+    if (!FeedUnit(*text)) return false;
+  }
+  return state >= 0;
+}
+
+bool CXMLParser::FeedUtf8(const uint8_t* bytes, uint32_t count, Utf8Failure* failure) {
+  if (state < 0) return false;
+  uint32_t i = 0;
+  while (i < count) {
+    // As in Feed: ASCII that keeps the state goes in as one run; in states that keep every Char, so does
+    // a decoded character other than a surrogate, 0xFFFE or 0xFFFF.
+    if (!highSurrogatePending && !machine->stateful[state]) {
+      const bool* keeps = machine->keeps[state];
+      const uint32_t start = i;
+      while (i < count && bytes[i] < 0x80 && keeps[bytes[i]]) ++i;
+      if (!KeepRun(i - start, !collecting || AppendRun(bytes + start, i - start))) return false;
+      if (i == count) break;
+      if (bytes[i] >= 0x80 && machine->keepsChars[state]) {
+        uint32_t codePoint;
+        const uint32_t length = DecodeUtf8(bytes + i, count - i, &codePoint);
+        if (length && ((codePoint < 0xD800) || (codePoint >= 0xE000 && codePoint < 0xFFFE) ||
+                       (codePoint >= 0x10000 && codePoint <= 0x10FFFF))) {
+          wchar_t units[2];
+          const uint32_t n = CodePointToUtf16(codePoint, units);
+          if (!KeepRun(n, !collecting || AppendRun(units, n))) return false;
+          i += length;
+          continue;
+        }
+      }
+    }
+    const uint8_t lead = bytes[i];
+    if (lead < 0x80) {
+      if (!FeedUnit(lead)) {
+        if (failure) *failure = Utf8Failure{false, i, {static_cast<wchar_t>(lead), 0}, 1};
+        return false;
+      }
+      ++i;
+      continue;
+    }
+    uint32_t codePoint;
+    const uint32_t length = DecodeUtf8(bytes + i, count - i, &codePoint);
+    if (length == 0) {
+      if (failure) *failure = Utf8Failure{true, i, {0, 0}, 0};
+      return Fail(kRejected);
+    }
+    wchar_t units[2];
+    const uint32_t n = CodePointToUtf16(codePoint, units);
+    for (uint32_t k = 0; k < n; ++k) {
+      if (!FeedUnit(units[k])) {
+        if (failure) *failure = Utf8Failure{false, i, {units[0], n == 2 ? units[1] : wchar_t(0)}, n};
+        return false;
+      }
+    }
+    i += length;
+  }
+  return true;
+}
+
+bool CXMLParser::FeedUnit(wchar_t unit) {
+  if (state < 0) return false;
+  // A 0 unit is never text: it would cut every C-string view of the text it landed in.
+  if (unit == 0) return Fail(kRejected);
+
+  if (unit == L'\r') {
+    lineBreakPending = true;
+    unit = L'\n';
+  } else if (unit == L'\n' && lineBreakPending) {
+    lineBreakPending = false;  // the LF of a CR LF pair: the CR already stood for it
+    return true;
+  } else {
+    lineBreakPending = false;
+  }
+  if (unit == L'\n' && callback && !callback->OnNewLine(*this)) return Fail(kCallbackFailed);
+
+  const Transition* transition = FindTransition(unit);
+  if (!transition) return Fail(kRejected);
+  if (transition->target != state) {
+    if (highSurrogatePending) return Fail(kRejected);  // a high surrogate must be followed by its pair
+    bool replayed = false;
+    if (!Take(*transition, &replayed)) return false;
+    if (!replayed) state = transition->target;
+    if (state < 0) return false;
+  }
+
+  if (collecting) {
+    if ((kPairedStates >> state) & 1) {
+      if (xmlchar::IsHighSurrogate(unit)) {
+        if (highSurrogatePending) return Fail(kRejected);
+        highSurrogatePending = true;
+      } else if (xmlchar::IsLowSurrogate(unit)) {
+        if (!highSurrogatePending) return Fail(kRejected);
+        highSurrogatePending = false;
+      } else if (highSurrogatePending) {
+        return Fail(kRejected);
+      }
+    }
+    if (!Append(unit)) {
+      token.Free();
+      return Fail(kOutOfMemory);
+    }
+  }
+  return true;
+}
+
+bool CXMLParser::Take(const Transition& transition, bool* replayed) {
+  if (transition.action != kNone) {
+    if (!RunAction(transition.action, replayed)) return false;
+    if (*replayed) return true;
+  }
+  const uint8_t ops = transition.ops;
+  if (ops == 0) return true;
+  if ((ops & kPush) && !PushName()) {
+    token.Free();
+    return Fail(kOutOfMemory);
+  }
+  if ((ops & kPop) && !PopName()) {
+    token.Free();
+    return Fail(kOutOfMemory);
+  }
+  if (ops & kResetStop) {
+    ResetToken();
+    collecting = false;
+  }
+  if (ops & kResetCollect) {
+    ResetToken();
+    collecting = true;
+  }
+  if ((ops & kDropLast) && token.Length() >= sizeof(wchar_t)) {
+    token.SetLength(token.Length() - sizeof(wchar_t));
+    reinterpret_cast<wchar_t*>(token.Data() + token.Length())[0] = 0;
+  }
+  if (ops & kStop) collecting = false;
+  return true;
+}
+
+bool CXMLParser::Replay() {
+  // An unknown reference is read again as plain text from state 0, so "&copy;" reads as "copy;". The
+  // replayed units are name or digit units and can never start another reference.
+  std::wstring units;
+  try {
+    units = GetTokenText();
+  } catch (const std::bad_alloc&) {
+    return Fail(kOutOfMemory);
+  }
+  state = 0;
+  ResetToken();
+  collecting = false;
+  lineBreakPending = false;
+  for (wchar_t unit : units) {
+    if (!FeedUnit(unit)) return false;
+  }
+  return true;
+}
+
+bool CXMLParser::RunAction(int action, bool* replayed) {
+  if (!callback && action != kEntity && action != kCharRef && action != kValue && action != kCData &&
+      action != kDocType) {
+    return true;
+  }
+  auto call = [this](bool (IXMLParserCallback::*event)(CXMLParser&)) {
+    return !callback || (callback->*event)(*this) || Fail(kCallbackFailed);
+  };
+  switch (action) {
+    case kStartElement:
+      return call(&IXMLParserCallback::OnStartElement);
+    case kStartElementAndTagEnd:
+      return call(&IXMLParserCallback::OnStartElement) && call(&IXMLParserCallback::OnStartTagEnd);
+    case kStartTagEnd:
+      return call(&IXMLParserCallback::OnStartTagEnd);
+    case kEndElement:
+      return call(&IXMLParserCallback::OnEndElement);
+    case kAttributeName:
+      return call(&IXMLParserCallback::OnAttributeName);
+    case kValue:
+      if (!NormalizeValue()) return Fail(kOutOfMemory);
+      return call(&IXMLParserCallback::OnAttributeValue);
+    case kText:
+      return call(&IXMLParserCallback::OnText);
+    case kEntity: {
+      const wchar_t* name = GetToken();
+      for (const XmlEntity& entity : kXmlEntities) {
+        if (std::wcscmp(name, entity.name) == 0) {
+          if (!SetToken(&entity.character, 1)) return Fail(kOutOfMemory);
+          return call(&IXMLParserCallback::OnText);
+        }
+      }
+      if (!call(&IXMLParserCallback::OnUnresolvedEntity)) return false;
+      *replayed = true;
+      return Replay();
+    }
+    case kCharRef: {
+      const uint32_t value = CharRefValue(GetToken(), GetTokenLength());
+      if (value) {
+        wchar_t units[2];
+        if (!SetToken(units, CodePointToUtf16(value, units))) return Fail(kOutOfMemory);
+        return call(&IXMLParserCallback::OnText);
+      }
+      if (!call(&IXMLParserCallback::OnBadCharRef)) return false;
+      *replayed = true;
+      return Replay();
+    }
+    case kPInstrTarget:
+      return call(&IXMLParserCallback::OnPInstrTarget);
+    case kPInstrData:
+      return call(&IXMLParserCallback::OnPInstrData);
+    case kComment:
+      return call(&IXMLParserCallback::OnComment);
+    case kCData: {
+      // The token still ends with the "]]" of the terminator.
+      if (token.Length() >= 2 * sizeof(wchar_t)) {
+        token.SetLength(token.Length() - 2 * sizeof(wchar_t));
+        reinterpret_cast<wchar_t*>(token.Data() + token.Length())[0] = 0;
+      }
+      ReplaceAll(token, L"]]&gt;", L"]]>");  // the writer's escape of a "]]>" inside the section
+      return call(&IXMLParserCallback::OnCData);
+    }
+    case kDocType: {
+      const wchar_t* text = GetToken();
+      uint32_t begin = 0;
+      uint32_t end = GetTokenLength();
+      while (begin < end && std::iswspace(text[begin])) ++begin;
+      while (end > begin && std::iswspace(text[end - 1])) --end;
+      std::wstring body;
+      try {
+        body.assign(text + begin, end - begin);
+      } catch (const std::bad_alloc&) {
+        return Fail(kOutOfMemory);
+      }
+      if (!SetToken(body.data(), static_cast<uint32_t>(body.size()))) return Fail(kOutOfMemory);
+      return call(&IXMLParserCallback::OnDocType);
+    }
+    default:
+      return true;
+  }
+}
+
+bool CXMLParser::NormalizeValue() {
+  if (flags & XML_LOAD_RAW_ATTRIBUTES) return true;
+  wchar_t* text = reinterpret_cast<wchar_t*>(token.Data());
+  uint32_t length = GetTokenLength();
+  if (length == 0) return true;
+
+  // Each step only shortens the text, so everything happens in place.
+  uint32_t begin = 0;
+  uint32_t end = length;
+  while (begin < end && std::iswspace(text[begin])) ++begin;
+  while (end > begin && std::iswspace(text[end - 1])) --end;
+  uint32_t out = 0;
+  bool hasReference = false;
+  bool inSpaceRun = false;
+  for (uint32_t i = begin; i < end; ++i) {
+    wchar_t c = text[i];
+    if (xmlchar::IsSpace(c)) {
+      if (inSpaceRun) continue;
+      inSpaceRun = true;
+      c = L' ';
+    } else {
+      inSpaceRun = false;
+      if (c == L'&') hasReference = true;
+    }
+    text[out++] = c;
+  }
+  length = out;
+
+  if (hasReference) {
+    // Character references first, then the entities: so "&#38;lt;" ends as '<' and "&amp;lt;" as "&lt;".
+    out = 0;
+    for (uint32_t i = 0; i < length;) {
+      if (text[i] == L'&' && i + 1 < length && text[i + 1] == L'#') {
+        // Only reference units are scanned, so a run of "&#" without a ';' costs linear time in all.
+        uint32_t close = i + 2;
+        while (close < length && (xmlchar::IsHexDigit(text[close]) || text[close] == L'x')) ++close;
+        if (close < length && text[close] == L';') {
+          const uint32_t value = CharRefValue(text + i + 2, close - i - 2);
+          if (value) {
+            wchar_t units[2];
+            const uint32_t n = CodePointToUtf16(value, units);
+            for (uint32_t k = 0; k < n; ++k) text[out++] = units[k];
+            i = close + 1;
+            continue;
+          }
+        }
+      }
+      text[out++] = text[i++];
+    }
+    length = out;
+
+    out = 0;
+    for (uint32_t i = 0; i < length;) {
+      if (text[i] == L'&') {
+        bool replaced = false;
+        for (const XmlEntity& entity : kXmlEntities) {
+          const uint32_t n = static_cast<uint32_t>(std::wcslen(entity.name));
+          if (i + n + 1 < length && std::wmemcmp(text + i + 1, entity.name, n) == 0 &&
+              text[i + n + 1] == L';') {
+            text[out++] = entity.character;
+            i += n + 2;
+            replaced = true;
+            break;
+          }
+        }
+        if (replaced) continue;
+      }
+      text[out++] = text[i++];
+    }
+    length = out;
+  }
+  token.SetLength(length * sizeof(wchar_t));
+  text[length] = 0;
+  return true;
+}

@@ -1,0 +1,140 @@
+// A table-driven XML parser: one UTF-16 unit at a time, no look-ahead, no recursion, no buffering beyond
+// the token being collected. Events go to an IXMLParserCallback, which reads the token from the parser.
+//
+// The dialect: elements, attributes, text, the entities gt lt apos quot nbsp amp, decimal and hexadecimal
+// character references, comments, processing instructions, CDATA sections and a DOCTYPE whose body is kept
+// as opaque text. No DTD processing, namespaces or encoding declarations.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "support/Buffer.h"
+
+// Load flags: one word given to every load operation, read by the loader and (0x400) by the parser.
+enum : unsigned {
+  XML_LOAD_DROP_INDENT = 0x001,  // drop text that is a line feed followed only by tabs
+  XML_LOAD_NO_COMMENTS = 0x010,
+  XML_LOAD_NO_PINSTR = 0x020,
+  XML_LOAD_NO_CDATA = 0x040,
+  XML_LOAD_NO_DOCTYPE = 0x080,
+  XML_LOAD_ROOT_ONLY = 0x100,          // fail with CANCELLED at the first element nested in the root
+  XML_LOAD_TOLERATE_END_TAGS = 0x200,  // keep parsing after an end tag that does not match
+  XML_LOAD_RAW_ATTRIBUTES = 0x400,     // attribute values as written: no trimming, folding or decoding
+};
+
+class CXMLParser;
+
+// Every operation reads the token through parser.GetToken() and returns false to stop the parse.
+class IXMLParserCallback {
+ public:
+  virtual bool OnStartElement(CXMLParser& parser) = 0;      // element name
+  virtual bool OnStartTagEnd(CXMLParser& parser) = 0;       // element name
+  virtual bool OnEndElement(CXMLParser& parser) = 0;        // element name
+  virtual bool OnAttributeName(CXMLParser& parser) = 0;     // attribute name
+  virtual bool OnAttributeValue(CXMLParser& parser) = 0;    // normalized value
+  virtual bool OnText(CXMLParser& parser) = 0;              // decoded text
+  virtual bool OnUnresolvedEntity(CXMLParser& parser) = 0;  // entity name
+  virtual bool OnBadCharRef(CXMLParser& parser) = 0;        // reference digits
+  virtual bool OnComment(CXMLParser& parser) = 0;           // comment text
+  virtual bool OnPInstrTarget(CXMLParser& parser) = 0;      // target, may be empty
+  virtual bool OnPInstrData(CXMLParser& parser) = 0;        // data, may be empty
+  virtual bool OnCData(CXMLParser& parser) = 0;             // CDATA text
+  virtual bool OnDocType(CXMLParser& parser) = 0;           // DOCTYPE body
+  virtual bool OnNewLine(CXMLParser& parser) = 0;           // token unchanged
+
+ protected:
+  ~IXMLParserCallback() = default;
+};
+
+class CXMLParser {
+ public:
+  // States after a failure.
+  enum : int { kRejected = -1, kCallbackFailed = -2, kOutOfMemory = -3 };
+
+  // callback may be null: the parser then only checks syntax.
+  CXMLParser(IXMLParserCallback* callback, unsigned flags);
+  CXMLParser(const CXMLParser&) = delete;
+  CXMLParser& operator=(const CXMLParser&) = delete;
+
+  // Feeds one unit. False once the parse has failed; every later call then fails at once.
+  bool Feed(wchar_t unit);
+  // Feeds count units, stopping at the first failure.
+  bool Feed(const wchar_t* units, uint32_t count);
+  // Feeds a 0-terminated text.
+  bool Feed(const wchar_t* text);
+
+  // Where a UTF-8 feed stopped: at a byte sequence that does not decode, or at a unit the parser rejected
+  // (with the one or two units its sequence decoded to).
+  struct Utf8Failure {
+    bool badSequence = false;
+    uint32_t offset = 0;  // of the sequence in the bytes given
+    wchar_t units[2] = {0, 0};
+    uint32_t unitCount = 0;
+  };
+  // Decodes count UTF-8 bytes, each sequence to one code point (above 0xFFFF a surrogate pair), and feeds
+  // them. A sequence that does not decode fails the feed.
+  bool FeedUtf8(const uint8_t* bytes, uint32_t count, Utf8Failure* failure = nullptr);
+
+  // The text collected for the current construct, 0-terminated.
+  const wchar_t* GetToken() const { return token.GetText(); }
+  uint32_t GetTokenLength() const { return token.Length() / sizeof(wchar_t); }
+  std::wstring GetTokenText() const { return std::wstring(GetToken(), GetTokenLength()); }
+
+  int GetState() const { return state; }
+  unsigned GetFlags() const { return flags; }
+
+  // One row of the state machine, and the machine (defined with the table).
+  struct Transition;
+  struct Machine;
+
+ private:
+  bool FeedUnit(wchar_t unit);
+  const Transition* FindTransition(wchar_t unit);
+  bool TestMatches(const Transition& transition, wchar_t unit);
+  // Runs the action and token operations of a transition to another state. Returns false when the parse
+  // failed; *replayed tells that an unknown reference was fed again and the transition ends there.
+  bool Take(const Transition& transition, bool* replayed);
+  bool RunAction(int action, bool* replayed);
+  bool Replay();
+  bool NormalizeValue();
+
+  bool Append(wchar_t unit);
+  template <class Unit>
+  bool AppendRun(const Unit* units, uint32_t n);
+  // Book-keeping after a run of runLength units that kept the state; appended tells whether collecting them
+  // (when collecting) succeeded.
+  bool KeepRun(uint32_t runLength, bool appended);
+  void ResetToken();
+  bool SetToken(const wchar_t* units, uint32_t n);
+  bool PushName();
+  bool PopName();
+  bool Fail(int failedState) {
+    state = failedState;
+    return false;
+  }
+
+  IXMLParserCallback* callback;
+  unsigned flags;
+  const Machine* machine;
+  int state = 0;
+  CBuffer token;
+  bool collecting = false;
+  bool lineBreakPending = false;
+  bool highSurrogatePending = false;
+  // Element names kept while attributes are parsed: the units one after the other, and where each starts.
+  CBuffer nameStack;
+  std::vector<uint32_t> nameStarts;
+  // DOCTYPE body tracker: markup depth and quoting.
+  uint64_t docTypeDepth = 0;
+  bool docTypeDoubleQuote = false;
+  bool docTypeSingleQuote = false;
+};
+
+// The entity table, in the order the attribute decoder applies it and the writer escapes with it.
+struct XmlEntity {
+  const wchar_t* name;  // without '&' and ';'
+  wchar_t character;
+};
+extern const XmlEntity kXmlEntities[6];
