@@ -1,6 +1,16 @@
 #include "install/CorvaneDlg.h"
 
 #include <commctrl.h>
+#include <shellapi.h>
+
+#include "app/Shell.h"
+#include "ui/TaskbarController.h"
+
+namespace {
+
+const UINT kCaptionId = 31000;
+
+}  // namespace
 
 CCorvaneDlg::CCorvaneDlg(HINSTANCE instance) : CDialog(instance, kMainDialogTemplate) {}
 
@@ -16,8 +26,16 @@ bool CCorvaneDlg::ProcessWindowMessage(UINT message, WPARAM wParam, LPARAM lPara
         OnAgreeClicked();
         return true;
       }
+      if (id == IdStart) {
+        session.OnStart();
+        return true;
+      }
       if (id == IdCancel) {
-        OnCancel(id);
+        session.OnCancel();
+        return true;
+      }
+      if (id == IdLaunch) {
+        session.OnLaunch();
         return true;
       }
       break;
@@ -38,6 +56,8 @@ bool CCorvaneDlg::OnInitDialog() {
                reinterpret_cast<LPARAM>(LoadImageW(instance, MAKEINTRESOURCEW(kIconId), IMAGE_ICON,
                                                    GetSystemMetrics(SM_CXSMICON),
                                                    GetSystemMetrics(SM_CYSMICON), LR_SHARED)));
+  // The taskbar button shows download progress from Windows 7 on.
+  if (g_osMajor > 6 || (g_osMajor == 6 && g_osMinor >= 1)) CTaskbarController::Instance()->Create();
   SetWindowTextW(hwnd, kWindowTitle);
 
   progressBar = Item(IdProgressBar);
@@ -49,7 +69,7 @@ bool CCorvaneDlg::OnInitDialog() {
   SetFocus(agreementBox);
   InvalidateRect(agreementBox, nullptr, TRUE);
 
-  SetPage(PageWelcome);
+  session.SetPage(PageWelcome);
   CenterWindow();
   return false;  // the focus was set explicitly
 }
@@ -59,20 +79,11 @@ void CCorvaneDlg::OnAgreeClicked() {
   EnableWindow(Item(IdStart), agreed);
 }
 
-void CCorvaneDlg::OnCancel(int id) {
-  switch (page) {
-    case PageWelcome:
-    case PageDone:
-      EndDialog(id);
-      break;
-    default:
-      // The download and set-up pages answer the cancel request with the running workflow.
-      break;
-  }
+int CCorvaneDlg::ShowMessage(const std::wstring& text, UINT type, bool ownerless) {
+  return MessageBoxW(ownerless ? nullptr : hwnd, text.c_str(), LoadResString(kCaptionId).c_str(), type);
 }
 
-void CCorvaneDlg::SetPage(int newPage) {
-  page = newPage;
+void CCorvaneDlg::SetPage(int page) {
   InvalidateRect(hwnd, nullptr, TRUE);
   int welcome = page == PageWelcome ? SW_SHOW : SW_HIDE;
   ShowWindow(Item(IdAgreementBox), welcome);
@@ -80,3 +91,23 @@ void CCorvaneDlg::SetPage(int newPage) {
   ShowWindow(Item(IdStart), welcome);
   ShowWindow(Item(IdLaunch), page == PageDone ? SW_SHOW : SW_HIDE);
 }
+
+void CCorvaneDlg::ShowProgress(bool visible) { ShowWindow(progressBar, visible ? SW_SHOW : SW_HIDE); }
+
+void CCorvaneDlg::SetProgress(DWORD range, DWORD position) {
+  SendMessageW(progressBar, PBM_SETRANGE32, 0, static_cast<LPARAM>(range));
+  SendMessageW(progressBar, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+}
+
+void CCorvaneDlg::EnableStart(bool enabled) {
+  // Back on the welcome page the box keeps its state: agreed once, the button is ready at once.
+  EnableWindow(Item(IdStart), enabled && IsDlgButtonChecked(hwnd, IdAgreementBox) == BST_CHECKED);
+}
+
+void CCorvaneDlg::SendToBack() { SetWindowPos(hwnd, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE); }
+
+void CCorvaneDlg::OpenWebPage(const std::wstring& url) {
+  ShellExecuteW(nullptr, nullptr, url.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+void CCorvaneDlg::Pump() { PumpMessages(); }

@@ -1,17 +1,8 @@
 // The main window and the owner of the install session.
 #pragma once
 
+#include "install/Session.h"
 #include "ui/Dialog.h"
-
-// The pages of the session, in the order a full install shows them.
-enum Page : int {
-  PageWelcome = 0,
-  PageDownloadQuillora = 1,
-  PageDownloadPagewing = 2,
-  PageSetupQuillora = 3,
-  PageSetupPagewing = 4,
-  PageDone = 5,
-};
 
 // Control ids of dialog 6100.
 enum ControlId : int {
@@ -28,15 +19,9 @@ constexpr UINT kIconId = 100;
 // Not localised: it is how people and tools find the window.
 constexpr wchar_t kWindowTitle[] = L"Pagewing Quillora Edition";
 
-class CCorvaneDlg : public CDialog {
+class CCorvaneDlg : public CDialog, private ISessionWindow {
  public:
   explicit CCorvaneDlg(HINSTANCE instance);
-
-  // Stores the page and shows the controls that belong to it: the agreement group and the start button
-  // on the welcome page only, the launch button on the last page only. The progress bar belongs to the
-  // workflow, which shows it while a download runs.
-  void SetPage(int page);
-  int GetPage() const { return page; }
 
  protected:
   bool ProcessWindowMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
@@ -44,8 +29,20 @@ class CCorvaneDlg : public CDialog {
  private:
   bool OnInitDialog();
   void OnAgreeClicked();
-  void OnCancel(int id);
 
+  // The session's window. The agreement group and the start button belong to the welcome page only, the
+  // launch button to the last page only; the progress bar is the workflow's to show while it downloads.
+  int ShowMessage(const std::wstring& text, UINT type, bool ownerless) override;
+  void SetPage(int page) override;
+  void ShowProgress(bool visible) override;
+  void SetProgress(DWORD range, DWORD position) override;
+  void EnableStart(bool enabled) override;
+  void Close(int result) override { EndDialog(result); }
+  void SendToBack() override;
+  void OpenWebPage(const std::wstring& url) override;
+  void Pump() override;
+  HWND Handle() const override { return hwnd; }
+
+  CInstallSession session{*this};
   HWND progressBar = nullptr;
-  int page = PageWelcome;
 };

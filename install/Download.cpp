@@ -1,0 +1,151 @@
+#include "install/Session.h"
+
+#include <softpub.h>
+#include <wintrust.h>
+
+#include "app/Shell.h"
+#include "support/File.h"
+#include "support/Handle.h"
+#include "support/SystemLibrary.h"
+#include "support/TempFiles.h"
+
+namespace {
+
+enum StringId : UINT {
+  kUnknownFailure = 31045,
+  kNoSignature = 31051,
+  kSignatureInvalid = 31052,
+  kSignatureDisallowed = 31053,
+  kSignatureNotTrusted = 31054,
+  kSignatureDisabled = 31055,
+  kSignatureError = 31056,
+  kSizeNotCorrect = 31060,
+};
+
+// wintrust.dll from the system directory on first use; never from the program's folder.
+LONG CallWinVerifyTrust(GUID* action, WINTRUST_DATA* data) {
+  using WinVerifyTrustFn = LONG(WINAPI*)(HWND, GUID*, LPVOID);
+  static WinVerifyTrustFn verify = [] {
+    HMODULE module = LoadSystemLibrary(L"wintrust.dll");
+    return module ? reinterpret_cast<WinVerifyTrustFn>(reinterpret_cast<void*>(GetProcAddress(module, "WinVerifyTrust")))
+                  : nullptr;
+  }();
+  if (!verify) {
+    SetLastError(ERROR_PROC_NOT_FOUND);
+    return TRUST_E_PROVIDER_UNKNOWN;
+  }
+  return verify(nullptr, action, data);
+}
+
+// Writes the whole buffer to a new file at path (replacing one of that name). A short write or a failed
+// close (a full disk) removes what was written: a truncated installer must never be verified and run.
+bool WriteInstaller(const std::wstring& path, const CBuffer& body) {
+  CFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return false;
+  const uint8_t* data = static_cast<const uint8_t*>(body.GetData());
+  uint32_t remaining = body.Length();
+  bool ok = true;
+  while (ok && remaining > 0) {
+    DWORD written = 0;
+    ok = WriteFile(file.Get(), data, remaining, &written, nullptr) && written > 0;
+    data += written;
+    remaining -= written;
+  }
+  ok = CloseHandle(file.Detach()) && ok;
+  if (!ok) DeleteFileW(path.c_str());
+  return ok;
+}
+
+}  // namespace
+
+SignatureVerdict VerdictFromTrustResult(LONG result, DWORD lastError) {
+  switch (static_cast<HRESULT>(result)) {
+    case 0:
+      return SignatureVerdict::Valid;
+    case TRUST_E_NOSIGNATURE:
+      // The same result also stands for a signature that is there but unreadable; the last error tells.
+      return lastError == static_cast<DWORD>(TRUST_E_NOSIGNATURE) ||
+                     lastError == static_cast<DWORD>(TRUST_E_SUBJECT_FORM_UNKNOWN) ||
+                     lastError == static_cast<DWORD>(TRUST_E_PROVIDER_UNKNOWN)
+                 ? SignatureVerdict::NoSignature
+                 : SignatureVerdict::Invalid;
+    case TRUST_E_EXPLICIT_DISTRUST:
+      return SignatureVerdict::Disallowed;
+    case TRUST_E_SUBJECT_NOT_TRUSTED:
+      return SignatureVerdict::NotTrusted;
+    case CRYPT_E_SECURITY_SETTINGS:
+      return SignatureVerdict::Disabled;
+    default:
+      return SignatureVerdict::Error;
+  }
+}
+
+UINT VerdictMessageId(SignatureVerdict verdict) {
+  switch (verdict) {
+    case SignatureVerdict::Valid: return 0;
+    case SignatureVerdict::NoSignature: return kNoSignature;
+    case SignatureVerdict::Invalid: return kSignatureInvalid;
+    case SignatureVerdict::Disallowed: return kSignatureDisallowed;
+    case SignatureVerdict::NotTrusted: return kSignatureNotTrusted;
+    case SignatureVerdict::Disabled: return kSignatureDisabled;
+    default: return kSignatureError;
+  }
+}
+
+SignatureVerdict VerifyFileSignature(const std::wstring& path) {
+  WINTRUST_FILE_INFO file = {};
+  file.cbStruct = sizeof(file);
+  file.pcwszFilePath = path.c_str();
+  WINTRUST_DATA data = {};
+  data.cbStruct = sizeof(data);
+  data.dwUIChoice = WTD_UI_NONE;
+  data.fdwRevocationChecks = WTD_REVOKE_NONE;
+  data.dwUnionChoice = WTD_CHOICE_FILE;
+  data.pFile = &file;
+  data.dwStateAction = 0;  // no state kept, so no closing call is needed
+  GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+  LONG result = CallWinVerifyTrust(&action, &data);
+  return VerdictFromTrustResult(result, GetLastError());
+}
+
+bool CInstallSession::DownloadProduct(ProductInfo& product, std::wstring& installerPath, std::wstring& errorText,
+                                      IUrlLoaderCallback* callback) {
+  bool downloaded = false;
+  if (!product.localFile.empty()) {
+    installerPath = product.localFile;
+    // Written by this program on an earlier start unless the manifest named it.
+    downloaded = product.fromUrl;
+  } else if (!product.fromUrl) {
+    installerPath = product.location;
+  } else {
+    CBuffer body;
+    bool cancelled = false;
+    bool loaded = FetchUrl(product.location, body, product, cancelled, errorText, callback);
+    if (!loaded) {
+      if (!cancelled && errorText.empty()) errorText = LoadResString(kUnknownFailure);
+      return false;
+    }
+    if (cancelled) {
+      errorText.clear();
+      return false;
+    }
+    if (product.length != 0 && product.length != body.Length()) {
+      errorText = LoadResString(kSizeNotCorrect);
+      return false;
+    }
+    installerPath = CTempFileController::Instance()->MakeTempPath(product.fileName.c_str());
+    if (!WriteInstaller(installerPath, body)) {
+      errorText = product.failureText;
+      return false;
+    }
+    downloaded = true;
+  }
+
+  SignatureVerdict verdict = VerifyFileSignature(installerPath);
+  if (verdict == SignatureVerdict::Valid) return true;
+  errorText = LoadResString(VerdictMessageId(verdict));
+  // Only what this program wrote is removed. A file that the manifest named is the user's: a manifest
+  // from the network must not be able to delete any unsigned document on the disk.
+  if (downloaded && FileExists(installerPath.c_str(), true)) DeleteFileW(installerPath.c_str());
+  return false;
+}

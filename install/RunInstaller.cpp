@@ -1,0 +1,65 @@
+#include "install/Session.h"
+
+#include <shellapi.h>
+
+#include "app/Shell.h"
+#include "support/Handle.h"
+
+namespace {
+
+enum StringId : UINT {
+  kNoCommandSpecified = 31046,
+  kInstallationFailed = 31050,
+};
+
+}  // namespace
+
+int CInstallSession::RunInstaller(const std::wstring& path, const std::wstring& params, bool elevate, bool wait) {
+  if (path.empty()) {
+    window.ShowMessage(LoadResString(kNoCommandSpecified), MB_OK | MB_ICONERROR);
+    return InstallerFailedStop;
+  }
+  const std::wstring failed = LoadResString(kInstallationFailed);
+  auto askToContinue = [&] {
+    return window.ShowMessage(failed, MB_YESNO | MB_ICONERROR | MB_DEFBUTTON2) == IDYES ? InstallerFailedRetry
+                                                                                    : InstallerFailedStop;
+  };
+
+  SHELLEXECUTEINFOW execute = {};
+  execute.cbSize = sizeof(execute);
+  // The shell's own error box would come on top of ours, one failure told twice: ours is enough.
+  execute.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+  // Before Vista there is no elevation prompt: "runas" would ask for another account's credentials.
+  execute.lpVerb = elevate && g_osMajor >= 6 ? L"runas" : L"open";
+  execute.lpFile = path.c_str();
+  execute.lpParameters = params.empty() ? nullptr : params.c_str();  // no parameters at all, not ""
+  execute.nShow = SW_SHOWNORMAL;
+
+  if (!ShellExecuteExW(&execute)) {
+    if (GetLastError() == ERROR_CANCELLED) return askToContinue();  // the user refused the elevation prompt
+    window.ShowMessage(failed, MB_OK | MB_ICONERROR);
+    return InstallerFailedStop;
+  }
+  CHandle process(execute.hProcess);
+  // Handed to a program that was already running: there is nothing to wait for or judge.
+  if (!process) return InstallerFailedStop;
+  if (!wait) return InstallerSucceeded;
+
+  HANDLE handle = process.Get();
+  for (;;) {
+    DWORD woken = MsgWaitForMultipleObjects(1, &handle, FALSE, INFINITE, QS_ALLINPUT);
+    if (woken == WAIT_OBJECT_0) {
+      DWORD exitCode = 1;
+      if (GetExitCodeProcess(handle, &exitCode) && exitCode == 0) return InstallerSucceeded;
+      // Any other code is a failure, a restart request (3010) included.
+      return askToContinue();
+    }
+    if (woken == WAIT_OBJECT_0 + 1) {
+      PumpMessages();
+      continue;
+    }
+    // The wait itself failed. Waiting again would fail the same way and show box after box: stop here.
+    window.ShowMessage(failed, MB_OK | MB_ICONERROR);
+    return InstallerFailedStop;
+  }
+}

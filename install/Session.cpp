@@ -1,0 +1,188 @@
+#include "install/Session.h"
+
+#include <vector>
+
+#include "app/Shell.h"
+#include "deployment.h"
+#include "install/Detection.h"
+#include "xml/XmlDocument.h"
+
+const wchar_t kQuilloraManifestUrl[] = L"https://" CORVANE_UPDATE_HOST L"/public/QLWin5/update.xml";
+const wchar_t kPagewingManifestUrl[] =
+    L"https://" CORVANE_PARTNER_HOST L"/downloads/jp/download/xml/mgr/w-quillora/PagewingInstall.xml";
+const wchar_t kPagewingChinaManifestUrl[] =
+    L"https://" CORVANE_PARTNER_HOST L"/downloads/jp/download/xml/mgr/w-quillora/cn/PagewingInstall.xml";
+const wchar_t kRegionCheckUrl[] = L"https://" CORVANE_REGION_HOST L"/location-check/";
+
+namespace {
+
+const wchar_t kAgent[] = L"Quillora";
+// Always from the network, never into the cache: a stale manifest would install an old version.
+const DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
+const wchar_t kPagewingName[] = L"Pagewing Manager Quillora Edition";
+const wchar_t kQuilloraParams[] = L"/passive /suppressclient";
+
+enum StringId : UINT {
+  kNoUrlSpecified = 31040,
+  kUnexpectedXml = 31041,
+  kQuilloraDownloadFailed = 31042,
+  kProductDownloadFailed = 31043,
+};
+
+const wchar_t* g_pagewingManifestUrl = nullptr;
+
+std::wstring FromAnsi(const CBuffer& bytes) {
+  if (bytes.Length() == 0) return std::wstring();
+  const char* data = static_cast<const char*>(bytes.GetData());
+  int length = MultiByteToWideChar(CP_THREAD_ACP, 0, data, static_cast<int>(bytes.Length()), nullptr, 0);
+  if (length <= 0) return std::wstring();
+  std::wstring text(static_cast<size_t>(length), L'\0');
+  MultiByteToWideChar(CP_THREAD_ACP, 0, data, static_cast<int>(bytes.Length()), &text[0], length);
+  return text;
+}
+
+// An installer size: decimal digits only. Anything else (empty, "12ab", a sign, more than 64 bits) means
+// "no size given", so the size check is skipped rather than made against a wrong number.
+uint64_t ParseLength(const std::wstring& text) {
+  if (text.empty()) return 0;
+  uint64_t value = 0;
+  for (wchar_t c : text) {
+    if (c < L'0' || c > L'9') return 0;
+    uint64_t digit = static_cast<uint64_t>(c - L'0');
+    if (value > (UINT64_MAX - digit) / 10) return 0;
+    value = value * 10 + digit;
+  }
+  return value;
+}
+
+const std::wstring* AttributeValue(CXMLElement* element, const wchar_t* name) {
+  CXMLAttribute* attribute = element->FindAttribute(name);
+  return attribute ? &attribute->GetValue() : nullptr;
+}
+
+// Reads an accepted document into the record. False with the text of the first fatal error, or of the
+// last one when the walk could go on after it.
+bool ReadManifestDocument(CXMLDocument& document, ProductInfo& product, bool isPagewing, std::wstring& errorText) {
+  CXMLElement* root = document.GetRoot();
+  if (!root || !root->NameEquals(L"update")) {
+    errorText = LoadResString(kUnexpectedXml);
+    return false;
+  }
+  CXMLElement* release = root->FindChild(L"release", 0);
+  if (!release) {
+    errorText = LoadResString(kUnexpectedXml);
+    return false;
+  }
+  if (const std::wstring* version = AttributeValue(release, L"version")) {
+    std::wstring text = *version;
+    // "5.8.1 beta": the main product's manifests put a label after the number.
+    size_t space = text.find(L' ');
+    if (!isPagewing && space != std::wstring::npos && space != 0) text.resize(space);
+    product.manifestVersion = ParseVersion(text);
+  }
+  CXMLElement* executable = release->FindChild(L"executable", 0);
+  if (!executable) {
+    errorText = LoadResString(kUnexpectedXml);
+    return false;
+  }
+
+  bool result = true;
+  auto fail = [&](UINT id) {
+    result = false;
+    errorText = LoadResString(id);
+  };
+  if (const std::wstring* length = AttributeValue(executable, L"length")) product.length = ParseLength(*length);
+  // The partner's manifest must name exactly one source; the main product's prefers a local file.
+  if (const std::wstring* url = AttributeValue(executable, L"url")) {
+    if (isPagewing && !product.location.empty()) {
+      fail(kUnexpectedXml);
+    } else {
+      product.fromUrl = true;
+      product.location = *url;
+    }
+  }
+  if (const std::wstring* file = AttributeValue(executable, L"file")) {
+    if (isPagewing && !product.location.empty()) {
+      fail(kUnexpectedXml);
+    } else {
+      product.fromUrl = false;
+      product.location = *file;
+      product.localFile = *file;
+    }
+  }
+  if (isPagewing) {
+    if (const std::wstring* params = AttributeValue(executable, L"params")) product.params = *params;
+  } else {
+    product.params = kQuilloraParams;
+  }
+  if (product.location.empty()) fail(kNoUrlSpecified);
+  return result;
+}
+
+}  // namespace
+
+const wchar_t* GetPagewingManifestUrl() {
+  if (g_pagewingManifestUrl) return g_pagewingManifestUrl;
+  g_pagewingManifestUrl = kPagewingManifestUrl;
+  CBuffer body;
+  CUrlLoader loader(nullptr, kAgent);
+  // The whole body, exactly: "CHINA" with a line break or in lower case is not the answer we look for.
+  if (loader.Load(body, kRegionCheckUrl, nullptr, kRequestFlags) && FromAnsi(body) == L"CHINA")
+    g_pagewingManifestUrl = kPagewingChinaManifestUrl;
+  return g_pagewingManifestUrl;
+}
+
+void ForgetPagewingManifestUrlForTesting() { g_pagewingManifestUrl = nullptr; }
+
+bool CInstallSession::FetchUrl(const std::wstring& url, CBuffer& buffer, const ProductInfo& product,
+                               bool& cancelled, std::wstring& errorText, IUrlLoaderCallback* callback) {
+  if (url.empty()) {
+    errorText = LoadResString(kNoUrlSpecified);
+    return false;
+  }
+  CUrlLoader loader(callback, kAgent);
+  bool loaded = loader.Load(buffer, url.c_str(), nullptr, kRequestFlags);
+  // The loader cannot tell a cancellation from a failure; the session's own flag can.
+  cancelled = cancelRequested;
+  if (!loaded && !cancelled && !product.failureText.empty()) errorText = product.failureText;
+  return loaded;
+}
+
+bool CInstallSession::ReadPagewingManifest() { return ReadManifest(Product::Pagewing); }
+bool CInstallSession::ReadQuilloraManifest() { return ReadManifest(Product::Quillora); }
+
+bool CInstallSession::ReadManifest(Product which) {
+  const bool isPagewing = which == Product::Pagewing;
+  ProductInfo& product = isPagewing ? pagewing : quillora;
+  if (product.manifestRead) return true;
+  product.Reset();
+  product.failureText = isPagewing ? FormatResString(kProductDownloadFailed, kPagewingName)
+                                   : LoadResString(kQuilloraDownloadFailed);
+
+  std::wstring errorText;
+  bool accepted = false;
+  {
+    CBuffer body;
+    bool cancelled = false;
+    if (FetchUrl(isPagewing ? GetPagewingManifestUrl() : kQuilloraManifestUrl, body, product, cancelled, errorText,
+                 nullptr)) {
+      CXMLDocument document;
+      if (!document.LoadFromBuffer(body.GetData(), body.Length(), 1, nullptr)) {
+        errorText = LoadResString(kUnexpectedXml) + L"\r\n" + XMLErrorName(document.GetError());
+      } else {
+        accepted = ReadManifestDocument(document, product, isPagewing, errorText);
+      }
+    }
+  }
+  if (!accepted) {
+    window.ShowMessage(errorText, MB_OK | MB_ICONERROR);
+    return false;
+  }
+  if (isPagewing) {
+    DetectPagewing(product);
+  } else {
+    DetectQuillora(product);
+  }
+  product.manifestRead = true;
+  return true;
+}

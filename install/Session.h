@@ -1,0 +1,140 @@
+// The install session: the two products, what the workflow decided so far, and its steps (read the
+// manifests, download and verify the installers, run them). It reaches its window only through
+// ISessionWindow, so tests drive it without one.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "install/Product.h"
+#include "net/UrlLoader.h"
+#include "support/Buffer.h"
+
+// The pages of the session, in the order a full install shows them.
+enum Page : int {
+  PageWelcome = 0,
+  PageDownloadQuillora = 1,
+  PageDownloadPagewing = 2,
+  PageSetupQuillora = 3,
+  PageSetupPagewing = 4,
+  PageDone = 5,
+};
+
+// What the session needs of its window. The dialog implements it; tests script it.
+class ISessionWindow {
+ public:
+  // A message box with the program's caption (string 31000); owned by the main window unless ownerless
+  // (the cancel question has no owner). Returns the button pressed.
+  virtual int ShowMessage(const std::wstring& text, UINT type, bool ownerless = false) = 0;
+  // Shows the page's controls and repaints.
+  virtual void SetPage(int page) = 0;
+  virtual void ShowProgress(bool visible) = 0;
+  virtual void SetProgress(DWORD range, DWORD position) = 0;
+  virtual void EnableStart(bool enabled) = 0;
+  // Ends the modal window with this result (1 after the launch button, 2 otherwise).
+  virtual void Close(int result) = 0;
+  // Puts the window behind the others, so a running installer's windows are in front.
+  virtual void SendToBack() = 0;
+  virtual void OpenWebPage(const std::wstring& url) = 0;
+  // Handles what is waiting in the message queue, so the window stays alive during long steps.
+  virtual void Pump() = 0;
+  virtual HWND Handle() const = 0;
+
+ protected:
+  ~ISessionWindow() = default;
+};
+
+// Where the manifests come from; the host names are the build's deployment settings.
+extern const wchar_t kQuilloraManifestUrl[];
+extern const wchar_t kPagewingManifestUrl[];
+extern const wchar_t kPagewingChinaManifestUrl[];
+extern const wchar_t kRegionCheckUrl[];
+
+// The partner's manifest address: the China one when the region check answers exactly "CHINA", else the
+// default. Decided once per process; a failed check keeps the default for good.
+const wchar_t* GetPagewingManifestUrl();
+// Lets a test make the region decision again.
+void ForgetPagewingManifestUrlForTesting();
+
+enum class SignatureVerdict { Valid = 0, NoSignature, Invalid, Disallowed, NotTrusted, Disabled, Error };
+
+// Authenticode check of a file with the system's trust policy, no UI and no revocation check.
+SignatureVerdict VerifyFileSignature(const std::wstring& path);
+// How a WinVerifyTrust result (and the last error that came with it) reads as a verdict.
+SignatureVerdict VerdictFromTrustResult(LONG result, DWORD lastError);
+// The message id of a verdict's text; 0 for Valid.
+UINT VerdictMessageId(SignatureVerdict verdict);
+
+// What RunInstaller tells the workflow.
+enum InstallerResult : int {
+  InstallerSucceeded = 0,  // ended with exit code 0, or started without waiting
+  InstallerFailedStop = 1,  // failed, and the user did not choose to continue (or was not asked)
+  InstallerFailedRetry = 2,  // failed, and the user wants to continue from the first page
+};
+
+class CInstallSession : public IUrlLoaderCallback {
+ public:
+  explicit CInstallSession(ISessionWindow& window) : window(window) {}
+  virtual ~CInstallSession() = default;
+
+  // The start button: read both manifests, download and verify what is needed, run the installers, and
+  // end on the last page, back on the first, or with the window closed. The start button is disabled
+  // while it runs and enabled again on every way out.
+  void OnStart();
+  // The close box or Esc, by page: closes on the first and last page, asks whether to cancel a download,
+  // moves the window back while an installer runs.
+  void OnCancel();
+  // The launch button: starts the installed application with /PagewingSetup, then closes.
+  void OnLaunch();
+  // A link of the agreement text: opens the terms page it stands for. Always true (handled).
+  bool OnLinkClicked(const std::wstring& target);
+  void SetPage(int newPage);
+  int GetPage() const { return page; }
+
+  // Progress of an installer download: one bar over both downloads when both sizes are known.
+  void OnBegin(CUrlLoader* loader, const wchar_t* url, DWORD flags) override;
+  void OnProgress(CUrlLoader* loader, DWORD received, DWORD contentLength, bool* cancel) override;
+  void OnError(CUrlLoader* loader, DWORD error) override;
+  void OnEnd(CUrlLoader* loader, bool cancelled) override;
+
+  // Fetch and read a manifest into the product's record, then detect what is installed. True when the
+  // manifest was accepted (now or before: an accepted manifest is never fetched again). On false the user
+  // has been told why.
+  bool ReadPagewingManifest();
+  bool ReadQuilloraManifest();
+
+  // Downloads url into buffer. False on failure; cancelled says whether the user asked for it, and
+  // errorText receives the product's failure text when there is one and the user did not cancel.
+  bool FetchUrl(const std::wstring& url, CBuffer& buffer, const ProductInfo& product, bool& cancelled,
+                std::wstring& errorText, IUrlLoaderCallback* callback);
+
+  // Obtains the product's installer as a verified file: the file already on disk, or a download checked
+  // against the manifest's size and written to the temporary folder. False with the text to show (empty
+  // when the user cancelled). Only a file this program wrote is deleted when it fails verification.
+  bool DownloadProduct(ProductInfo& product, std::wstring& installerPath, std::wstring& errorText,
+                       IUrlLoaderCallback* callback);
+
+  // Starts path through the shell ("runas" when elevate and the system has elevation), waits for it when
+  // asked while keeping the window alive, and asks the user what to do when it fails.
+  int RunInstaller(const std::wstring& path, const std::wstring& params, bool elevate, bool wait);
+
+  ProductInfo pagewing{L"setup.exe"};
+  ProductInfo quillora{L"QuilloraSetup.exe"};
+  bool cancelRequested = false;
+  int pendingDownloads = 0;  // downloads counted in totalBytes and not yet ended
+  uint64_t totalBytes = 0;   // expected sizes of the needed installers; 0 when one is not given
+  uint64_t doneBytes = 0;    // expected sizes of the installers downloaded so far
+
+ private:
+  enum class Product { Pagewing, Quillora };
+  bool ReadManifest(Product which);
+  // Download and verify one product on its page; false when the window was closed.
+  bool FetchInstaller(ProductInfo& product, int downloadPage);
+  // Run one product's installer on its page; the installer's result.
+  int Install(ProductInfo& product, int setupPage);
+
+  int page = PageWelcome;
+
+  ISessionWindow& window;
+};

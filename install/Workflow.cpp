@@ -1,0 +1,193 @@
+#include "app/Shell.h"
+#include "deployment.h"
+#include "install/Detection.h"
+#include "install/Session.h"
+#include "ui/TaskbarController.h"
+
+namespace {
+
+enum StringId : UINT {
+  kAreYouSure = 31031,
+  kAdministratorRequired = 31059,
+};
+
+const wchar_t kQuilloraTermsUrl[] = L"http://" CORVANE_QUILLORA_TOS_HOST L"/legal/tos.php";
+const wchar_t kPagewingTermsBase[] = L"http://" CORVANE_PAGEWING_TOS_HOST L"/imaging/quillora/downloads/";
+
+// Re-enables the start button on every way out of the workflow.
+class CStartButtonGuard {
+ public:
+  explicit CStartButtonGuard(ISessionWindow& window) : window(window) { window.EnableStart(false); }
+  CStartButtonGuard(const CStartButtonGuard&) = delete;
+  CStartButtonGuard& operator=(const CStartButtonGuard&) = delete;
+  ~CStartButtonGuard() { window.EnableStart(true); }
+
+ private:
+  ISessionWindow& window;
+};
+
+}  // namespace
+
+void CInstallSession::SetPage(int newPage) {
+  page = newPage;
+  window.SetPage(newPage);
+}
+
+void CInstallSession::OnStart() {
+  CStartButtonGuard startButton(window);
+  // Both manifests, always, in this order: the readers have told the user what went wrong.
+  if (!ReadPagewingManifest() || !ReadQuilloraManifest()) {
+    window.Close(IDCANCEL);
+    return;
+  }
+  if (!pagewing.needed && !quillora.needed) {
+    SetPage(PageDone);
+    return;
+  }
+  // Before Vista nothing can elevate: a product that needs an administrator cannot be installed.
+  if (g_osMajor < 6 && ((pagewing.elevated && pagewing.needed) || (quillora.elevated && quillora.needed))) {
+    window.ShowMessage(LoadResString(kAdministratorRequired), MB_OK | MB_ICONERROR);
+    window.Close(IDCANCEL);
+    return;
+  }
+
+  cancelRequested = false;
+  if ((pagewing.needed && pagewing.length == 0) || (quillora.needed && quillora.length == 0)) {
+    totalBytes = 0;
+  } else {
+    for (const ProductInfo* product : {&pagewing, &quillora}) {
+      if (!product->needed) continue;
+      ++pendingDownloads;
+      totalBytes += product->length;
+    }
+  }
+
+  if (quillora.needed && !FetchInstaller(quillora, PageDownloadQuillora)) return;
+  if (pagewing.needed && !FetchInstaller(pagewing, PageDownloadPagewing)) return;
+  window.ShowProgress(false);
+
+  if (quillora.needed) {
+    int result = Install(quillora, PageSetupQuillora);
+    if (result != InstallerSucceeded) return;
+  }
+  if (pagewing.needed) {
+    if (Install(pagewing, PageSetupPagewing) != InstallerSucceeded) return;
+  }
+  SetPage(PageDone);
+}
+
+bool CInstallSession::FetchInstaller(ProductInfo& product, int downloadPage) {
+  SetPage(downloadPage);
+  window.ShowProgress(true);
+  std::wstring installerPath, errorText;
+  if (!DownloadProduct(product, installerPath, errorText, this)) {
+    product.localFile.clear();
+    // An empty text means the user cancelled: nothing more to say.
+    if (!errorText.empty()) window.ShowMessage(errorText, MB_OK | MB_ICONERROR);
+    window.Close(IDCANCEL);
+    return false;
+  }
+  doneBytes += product.length;
+  product.localFile = installerPath;
+  return true;
+}
+
+int CInstallSession::Install(ProductInfo& product, int setupPage) {
+  SetPage(setupPage);
+  int result = RunInstaller(product.localFile, product.params, product.elevated, true);
+  switch (result) {
+    case InstallerSucceeded:
+      product.needed = false;
+      break;
+    case InstallerFailedRetry:
+      // The session keeps what it has: manifests stay read, the failed installer is verified and run again.
+      SetPage(PageWelcome);
+      break;
+    default:
+      window.Close(IDCANCEL);
+      break;
+  }
+  return result;
+}
+
+void CInstallSession::OnCancel() {
+  switch (page) {
+    case PageWelcome:
+    case PageDone:
+      window.Close(IDCANCEL);
+      break;
+    case PageDownloadQuillora:
+    case PageDownloadPagewing:
+      // The download stops at its next progress report; the workflow then closes without a message.
+      if (!cancelRequested) {
+        cancelRequested =
+            window.ShowMessage(LoadResString(kAreYouSure), MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2, true) == IDYES;
+      }
+      break;
+    case PageSetupQuillora:
+    case PageSetupPagewing:
+      // An installer cannot be interrupted from here; get out of its way instead.
+      window.SendToBack();
+      break;
+    default:
+      break;
+  }
+}
+
+void CInstallSession::OnLaunch() {
+  ProductInfo installed = quillora;
+  GetInstalledProductInfo(installed, kQuilloraUpgradeCode);
+  if (!installed.installLocation.empty()) {
+    std::wstring application = installed.installLocation;
+    // Windows Installer usually reports the folder with its trailing backslash, but not always.
+    if (application.back() != L'\\' && application.back() != L'/') application += L'\\';
+    application += L"Quillora.exe";
+    RunInstaller(application, L"/PagewingSetup", false, false);
+  }
+  window.Close(IDOK);
+}
+
+bool CInstallSession::OnLinkClicked(const std::wstring& target) {
+  std::wstring url;
+  if (target == L"quillora:tos") {
+    url = kQuilloraTermsUrl;
+  } else if (target == L"pagewing:tos") {
+    WORD language = PRIMARYLANGID(GetUserDefaultUILanguage());
+    url = std::wstring(kPagewingTermsBase) +
+          (language == LANG_FRENCH ? L"fr-eula.html" : language == LANG_JAPANESE ? L"jp-eula.html" : L"en-eula.html");
+  }
+  if (!url.empty()) window.OpenWebPage(url);
+  return true;
+}
+
+void CInstallSession::OnBegin(CUrlLoader*, const wchar_t*, DWORD) {
+  CTaskbarController::Instance()->SetProgressState(window.Handle(), TBPF_NORMAL);
+  window.Pump();
+}
+
+void CInstallSession::OnProgress(CUrlLoader*, DWORD received, DWORD contentLength, bool* cancel) {
+  uint64_t range = totalBytes > 0 ? totalBytes : contentLength;
+  uint64_t position = doneBytes + received;
+  if (range > 0x7FFFFFFF) {
+    // The progress bar takes signed 32-bit numbers: count in percent instead.
+    position = static_cast<uint64_t>(static_cast<double>(position) * 100.0 / static_cast<double>(range));
+    range = 100;
+  }
+  window.SetProgress(static_cast<DWORD>(range), static_cast<DWORD>(position));
+  CTaskbarController::Instance()->SetProgressValue(window.Handle(), position, range);
+  if (cancelRequested) *cancel = true;
+  // A cancellation confirmed during this pump is seen at the next report.
+  window.Pump();
+}
+
+void CInstallSession::OnError(CUrlLoader*, DWORD) {
+  CTaskbarController::Instance()->SetProgressState(window.Handle(), TBPF_NOPROGRESS);
+  window.Pump();
+}
+
+void CInstallSession::OnEnd(CUrlLoader*, bool) {
+  // Without a known total the counter was never raised and goes below zero; the state then stays as the
+  // begin or error report left it.
+  if (--pendingDownloads == 0) CTaskbarController::Instance()->SetProgressState(window.Handle(), TBPF_NOPROGRESS);
+  window.Pump();
+}

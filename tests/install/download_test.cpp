@@ -1,0 +1,223 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+
+#include "LocalServer.h"
+#include "ScriptedWindow.h"
+#include "support/File.h"
+
+namespace {
+
+std::string ReadBytes(const std::wstring& path) {
+  std::ifstream in(path.c_str(), std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Counts what a download reports and can cancel at its first progress report.
+class CProgress : public IUrlLoaderCallback {
+ public:
+  void OnBegin(CUrlLoader*, const wchar_t*, DWORD) override {}
+  void OnProgress(CUrlLoader*, DWORD, DWORD, bool* cancel) override {
+    ++reports;
+    if (session && cancelOnFirst) {
+      session->cancelRequested = true;
+      *cancel = true;
+    }
+  }
+  void OnError(CUrlLoader*, DWORD) override {}
+  void OnEnd(CUrlLoader*, bool) override {}
+  CInstallSession* session = nullptr;
+  bool cancelOnFirst = false;
+  int reports = 0;
+};
+
+class DownloadProduct : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!local_server::Available()) GTEST_SKIP() << "no local update server (run through scripts/test)";
+    wchar_t value[MAX_PATH];
+    GetTempPathW(MAX_PATH, value);
+    temp = std::wstring(value) + L"corvane-download-" + std::to_wstring(GetCurrentProcessId());
+    CreateDirectoryW(temp.c_str(), nullptr);
+    DWORD length = GetEnvironmentVariableW(L"TMP", value, MAX_PATH);
+    savedTmp = length ? std::wstring(value, length) : L"";
+    SetEnvironmentVariableW(L"TMP", temp.c_str());
+  }
+  void TearDown() override {
+    SetEnvironmentVariableW(L"TMP", savedTmp.empty() ? nullptr : savedTmp.c_str());
+    for (const wchar_t* name : {L"\\QuilloraSetup.exe", L"\\setup.exe", L"\\local.exe"})
+      DeleteFileW((temp + name).c_str());
+    RemoveDirectoryW(temp.c_str());
+  }
+  static std::string Fixture(const wchar_t* kind, const wchar_t* name) {
+    return ReadBytes(BuildPath(std::wstring(L"installers\\") + kind + L"\\" + name));
+  }
+  std::wstring temp, savedTmp;
+};
+
+TEST_F(DownloadProduct, VerdictsAndWhatStaysOnDisk) {
+  const std::string signedSetup = Fixture(L"signed", L"QuilloraSetup.exe");
+  ASSERT_FALSE(signedSetup.empty());
+  struct Case {
+    const char* name;
+    std::string served;
+    std::string meta;
+    int64_t lengthDelta;  // manifest length = served size + delta; INT64_MIN: no length given
+    bool expected;
+    std::wstring error;
+    bool fileLeft;  // QuilloraSetup.exe in the temporary folder afterwards
+  } cases[] = {
+      {"signed, right size", signedSetup, "", 0, true, L"", true},
+      {"no length given", signedSetup, "", INT64_MIN, true, L"", true},
+      {"one byte short of the length", signedSetup, "", 1, false, English(31060), false},
+      {"one byte more than the length", signedSetup, "", -1, false, English(31060), false},
+      {"unsigned", Fixture(L"unsigned", L"QuilloraSetup.exe"), "", 0, false, English(31051), false},
+      {"tampered", Fixture(L"tampered", L"QuilloraSetup.exe"), "", 0, false, English(31056), false},
+      {"404", "<html>gone</html>", R"({"status": 404})", INT64_MIN, false, English(31042), false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    DeleteFileW((temp + L"\\QuilloraSetup.exe").c_str());
+    local_server::Put(L"/installers/QuilloraSetup.exe", c.served, c.meta);
+    CScriptedWindow window;
+    CInstallSession session(window);
+    ProductInfo& product = session.quillora;
+    product.failureText = English(31042);
+    product.location = local_server::Url(true, L"/installers/QuilloraSetup.exe");
+    product.length = c.lengthDelta == INT64_MIN ? 0 : c.served.size() + c.lengthDelta;
+    std::wstring path, error;
+    CProgress progress;
+    EXPECT_EQ(c.expected, session.DownloadProduct(product, path, error, &progress));
+    EXPECT_EQ(c.error, error);
+    EXPECT_EQ(c.fileLeft, FileExists((temp + L"\\QuilloraSetup.exe").c_str(), true));
+    if (c.expected) {
+      EXPECT_EQ(temp + L"\\QuilloraSetup.exe", path);
+      EXPECT_EQ(c.served, ReadBytes(path));
+      EXPECT_GT(progress.reports, 1);
+    }
+  }
+}
+
+TEST_F(DownloadProduct, AnOldFileOfTheSameNameIsReplaced) {
+  { std::ofstream((temp + L"\\setup.exe").c_str(), std::ios::binary) << "left from an earlier run"; }
+  const std::string signedSetup = Fixture(L"signed", L"setup.exe");
+  local_server::Put(L"/installers/setup.exe", signedSetup);
+  CScriptedWindow window;
+  CInstallSession session(window);
+  session.pagewing.location = local_server::Url(false, L"/installers/setup.exe");
+  std::wstring path, error;
+  ASSERT_TRUE(session.DownloadProduct(session.pagewing, path, error, nullptr));
+  EXPECT_EQ(signedSetup, ReadBytes(path));
+}
+
+TEST_F(DownloadProduct, FailuresWithoutAFile) {
+  struct Case {
+    const char* name;
+    std::wstring location;
+    const wchar_t* failureText;
+    bool cancel;
+    std::wstring error;
+  } cases[] = {
+      {"no location", L"", L"Quillora download failed", false, English(31040)},
+      {"no failure text", L"http://127.0.0.1:1/nothing", L"", false, English(31045)},
+      {"cancelled by the user", L"/installers/big.bin", L"Quillora download failed", true, L""},
+  };
+  local_server::Put(L"/installers/big.bin", std::string(1 << 20, 'x'));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CScriptedWindow window;
+    CInstallSession session(window);
+    session.quillora.failureText = c.failureText;
+    session.quillora.location =
+        c.location.size() && c.location[0] == L'/' ? local_server::Url(false, c.location) : c.location;
+    CProgress progress;
+    progress.session = &session;
+    progress.cancelOnFirst = c.cancel;
+    std::wstring path, error;
+    EXPECT_FALSE(session.DownloadProduct(session.quillora, path, error, &progress));
+    EXPECT_EQ(c.error, error);
+    EXPECT_FALSE(FileExists((temp + L"\\QuilloraSetup.exe").c_str(), false));
+  }
+}
+
+// A file named by the manifest is verified where it is; one that fails is reported and left alone: it is
+// not ours to delete.
+TEST_F(DownloadProduct, ALocalFileIsVerifiedButNeverDeleted) {
+  struct Case {
+    const wchar_t* kind;
+    bool expected;
+    std::wstring error;
+  } cases[] = {
+      {L"signed", true, L""},
+      {L"unsigned", false, English(31051)},
+      {L"tampered", false, English(31056)},
+  };
+  for (const Case& c : cases) {
+    std::wstring local = temp + L"\\local.exe";
+    ASSERT_TRUE(CopyFileW(BuildPath(std::wstring(L"installers\\") + c.kind + L"\\setup.exe").c_str(), local.c_str(),
+                          FALSE));
+    CScriptedWindow window;
+    CInstallSession session(window);
+    session.pagewing.fromUrl = false;
+    session.pagewing.location = local;
+    std::wstring path, error;
+    EXPECT_EQ(c.expected, session.DownloadProduct(session.pagewing, path, error, nullptr));
+    EXPECT_EQ(c.error, error);
+    EXPECT_EQ(local, path);
+    EXPECT_TRUE(FileExists(local.c_str(), true));
+  }
+}
+
+// The same download, verified again on a new start: a file this program wrote that now fails is removed.
+TEST_F(DownloadProduct, AnEarlierDownloadIsVerifiedAgain) {
+  std::wstring earlier = temp + L"\\setup.exe";
+  ASSERT_TRUE(CopyFileW(BuildPath(L"installers\\tampered\\setup.exe").c_str(), earlier.c_str(), FALSE));
+  CScriptedWindow window;
+  CInstallSession session(window);
+  session.pagewing.localFile = earlier;  // fromUrl stays true: it came from the network
+  size_t before = local_server::Requests().size();
+  std::wstring path, error;
+  EXPECT_FALSE(session.DownloadProduct(session.pagewing, path, error, nullptr));
+  EXPECT_EQ(English(31056), error);
+  EXPECT_FALSE(FileExists(earlier.c_str(), false));
+  EXPECT_EQ(before, local_server::Requests().size());  // nothing fetched
+}
+
+TEST_F(DownloadProduct, AFolderThatCannotTakeTheFileFailsWithTheProductsText) {
+  SetEnvironmentVariableW(L"TMP", (temp + L"\\no\\such\\folder").c_str());
+  local_server::Put(L"/installers/QuilloraSetup.exe", Fixture(L"signed", L"QuilloraSetup.exe"));
+  CScriptedWindow window;
+  CInstallSession session(window);
+  session.quillora.failureText = English(31042);
+  session.quillora.location = local_server::Url(false, L"/installers/QuilloraSetup.exe");
+  std::wstring path, error;
+  EXPECT_FALSE(session.DownloadProduct(session.quillora, path, error, nullptr));
+  EXPECT_EQ(English(31042), error);
+}
+
+TEST(SignatureVerdicts, TrustResultsReadAsVerdicts) {
+  struct Case {
+    LONG result;
+    DWORD lastError;
+    SignatureVerdict verdict;
+    UINT message;
+  } cases[] = {
+      {0, 0, SignatureVerdict::Valid, 0},
+      {TRUST_E_NOSIGNATURE, static_cast<DWORD>(TRUST_E_NOSIGNATURE), SignatureVerdict::NoSignature, 31051},
+      {TRUST_E_NOSIGNATURE, static_cast<DWORD>(TRUST_E_SUBJECT_FORM_UNKNOWN), SignatureVerdict::NoSignature, 31051},
+      {TRUST_E_NOSIGNATURE, static_cast<DWORD>(TRUST_E_PROVIDER_UNKNOWN), SignatureVerdict::NoSignature, 31051},
+      {TRUST_E_NOSIGNATURE, static_cast<DWORD>(TRUST_E_BAD_DIGEST), SignatureVerdict::Invalid, 31052},
+      {TRUST_E_EXPLICIT_DISTRUST, 0, SignatureVerdict::Disallowed, 31053},
+      {TRUST_E_SUBJECT_NOT_TRUSTED, 0, SignatureVerdict::NotTrusted, 31054},
+      {CRYPT_E_SECURITY_SETTINGS, 0, SignatureVerdict::Disabled, 31055},
+      {TRUST_E_BAD_DIGEST, 0, SignatureVerdict::Error, 31056},
+      {CERT_E_EXPIRED, 0, SignatureVerdict::Error, 31056},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.verdict, VerdictFromTrustResult(c.result, c.lastError)) << std::hex << c.result;
+    EXPECT_EQ(c.message, VerdictMessageId(c.verdict));
+  }
+}
+
+}  // namespace

@@ -1,0 +1,104 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+
+#include "ScriptedWindow.h"
+
+namespace {
+
+std::string ReadLog(const std::wstring& path) {
+  std::ifstream in(path.c_str());
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+class RunInstaller : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    wchar_t folder[MAX_PATH];
+    GetTempPathW(MAX_PATH, folder);
+    log = std::wstring(folder) + L"corvane-installer-log-" + std::to_wstring(GetCurrentProcessId()) + L".txt";
+    DeleteFileW(log.c_str());
+    SetEnvironmentVariableW(L"CORVANE_INSTALLER_LOG", log.c_str());
+  }
+  void TearDown() override {
+    SetEnvironmentVariableW(L"CORVANE_INSTALLER_LOG", nullptr);
+    SetEnvironmentVariableW(L"CORVANE_QUILLORA_EXIT", nullptr);
+    DeleteFileW(log.c_str());
+  }
+  std::wstring log;
+  const std::wstring installer = BuildPath(L"installers\\unsigned\\QuilloraSetup.exe");
+};
+
+TEST_F(RunInstaller, ExitCodesAndAnswers) {
+  const UINT question = MB_YESNO | MB_ICONERROR | MB_DEFBUTTON2;
+  struct Case {
+    const char* name;
+    const wchar_t* exitCode;
+    int answer;  // 0: no box expected
+    int expected;
+  } cases[] = {
+      {"success", L"0", 0, InstallerSucceeded},
+      {"restart requested, user continues", L"3010", IDYES, InstallerFailedRetry},
+      {"restart requested, user stops", L"3010", IDNO, InstallerFailedStop},
+      {"failure, user stops", L"1603", IDNO, InstallerFailedStop},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetEnvironmentVariableW(L"CORVANE_QUILLORA_EXIT", c.exitCode);
+    CScriptedWindow window;
+    if (c.answer) window.answers.push_back(c.answer);
+    CInstallSession session(window);
+    EXPECT_EQ(c.expected, session.RunInstaller(installer, L"/passive /suppressclient", false, true));
+    if (c.answer) {
+      ASSERT_EQ(1u, window.shown.size());
+      EXPECT_EQ(English(31050), window.shown[0].text);
+      EXPECT_EQ(question, window.shown[0].type);
+      EXPECT_FALSE(window.shown[0].ownerless);
+    } else {
+      EXPECT_TRUE(window.shown.empty());
+    }
+  }
+  // Every run got exactly the parameters it was given.
+  std::string expected;
+  for (int i = 0; i < 4; ++i) expected += "QUILLORA|/passive /suppressclient\n";
+  EXPECT_EQ(expected, ReadLog(log));
+}
+
+TEST_F(RunInstaller, ParametersAndStartFailures) {
+  struct Case {
+    const char* name;
+    std::wstring path;
+    const wchar_t* params;
+    bool wait;
+    int expected;
+    UINT boxText;  // 0: no box
+    UINT boxType;
+    const char* logged;  // what the installer logged; null: it did not run
+  } cases[] = {
+      {"empty params pass nothing at all", installer, L"", true, InstallerSucceeded, 0, 0, "QUILLORA|\n"},
+      {"not waiting", installer, L"/PagewingSetup", false, InstallerSucceeded, 0, 0, nullptr},
+      {"empty path", L"", L"", true, InstallerFailedStop, 31046, MB_OK | MB_ICONERROR, nullptr},
+      {"missing program", BuildPath(L"installers\\no-such-setup.exe"), L"", true, InstallerFailedStop, 31050,
+       MB_OK | MB_ICONERROR, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    DeleteFileW(log.c_str());
+    CScriptedWindow window;
+    CInstallSession session(window);
+    EXPECT_EQ(c.expected, session.RunInstaller(c.path, c.params, false, c.wait));
+    if (c.boxText) {
+      ASSERT_EQ(1u, window.shown.size());
+      EXPECT_EQ(English(c.boxText), window.shown[0].text);
+      EXPECT_EQ(c.boxType, window.shown[0].type);
+    } else {
+      EXPECT_TRUE(window.shown.empty());
+    }
+    if (c.logged) {
+      EXPECT_EQ(c.logged, ReadLog(log));
+    }
+  }
+}
+
+}  // namespace
