@@ -142,3 +142,31 @@ configure_for_local_server() {
     -DCORVANE_QUILLORA_TOS_HOST="localhost:$CORVANE_HTTP_PORT" \
     -DCORVANE_PAGEWING_TOS_HOST="localhost:$CORVANE_HTTP_PORT" >/dev/null
 }
+
+# Publishes the signed sample installers and manifests that offer them on the running local server, as a
+# release's servers would: what the demo installs.
+publish_sample_products() {
+  local root="$CORVANE_SERVER_ROOT" https="https://localhost:$CORVANE_HTTPS_PORT"
+  mkdir -p "$root/installers" "$root/public/QLWin5" "$root/downloads/jp/download/xml/mgr/w-quillora/cn"
+  cp "$build/installers/signed/QuilloraSetup.exe" "$build/installers/signed/setup.exe" "$root/installers/"
+  cat >"$root/public/QLWin5/update.xml" <<XML
+<?xml version="1.0" encoding="utf-8"?>
+<update>
+  <release version="6.0 (100)">
+    <executable url="$https/installers/QuilloraSetup.exe" length="$(stat -c %s "$root/installers/QuilloraSetup.exe")"/>
+  </release>
+</update>
+XML
+  local partner
+  for partner in "" cn/; do
+    cat >"$root/downloads/jp/download/xml/mgr/w-quillora/${partner}PagewingInstall.xml" <<XML
+<?xml version="1.0" encoding="utf-8"?>
+<update>
+  <release version="6.0.0.0">
+    <executable url="$https/installers/setup.exe" length="$(stat -c %s "$root/installers/setup.exe")" params="/S"/>
+  </release>
+</update>
+XML
+  done
+  printf 'US' >"$root/location-check"
+}
