@@ -4,6 +4,7 @@
 #include <shellapi.h>
 
 #include "app/Shell.h"
+#include "ui/Layout.h"
 #include "ui/TaskbarController.h"
 
 namespace {
@@ -18,6 +19,14 @@ bool CCorvaneDlg::ProcessWindowMessage(UINT message, WPARAM wParam, LPARAM lPara
   switch (message) {
     case WM_INITDIALOG:
       result = OnInitDialog();
+      return true;
+    case WM_ERASEBKGND:
+      // Painting covers the whole window; erasing first would only flicker.
+      result = 1;
+      return true;
+    case WM_PAINT:
+      OnPaint(reinterpret_cast<HDC>(wParam));
+      result = 0;
       return true;
     case WM_COMMAND: {
       int id = LOWORD(wParam);
@@ -56,9 +65,11 @@ bool CCorvaneDlg::OnInitDialog() {
                reinterpret_cast<LPARAM>(LoadImageW(instance, MAKEINTRESOURCEW(kIconId), IMAGE_ICON,
                                                    GetSystemMetrics(SM_CXSMICON),
                                                    GetSystemMetrics(SM_CYSMICON), LR_SHARED)));
+  art.Load();
   // The taskbar button shows download progress from Windows 7 on.
   if (g_osMajor > 6 || (g_osMajor == 6 && g_osMinor >= 1)) CTaskbarController::Instance()->Create();
   SetWindowTextW(hwnd, kWindowTitle);
+  LayoutWindow(hwnd, Font(), art, layout, backdrop);
 
   progressBar = Item(IdProgressBar);
   ShowWindow(progressBar, SW_HIDE);
@@ -72,6 +83,31 @@ bool CCorvaneDlg::OnInitDialog() {
   session.SetPage(PageWelcome);
   CenterWindow();
   return false;  // the focus was set explicitly
+}
+
+void CCorvaneDlg::OnPaint(HDC given) {
+  RECT client;
+  GetClientRect(hwnd, &client);
+  if (given) {
+    PaintContent(given, client, backdrop, layout, art, session.GetPage(), Font());
+    return;
+  }
+  // Composed off-screen and copied in one step: no flicker while downloads repaint the window.
+  PAINTSTRUCT paint;
+  HDC screen = BeginPaint(hwnd, &paint);
+  HDC buffer = CreateCompatibleDC(screen);
+  HBITMAP bitmap = buffer ? CreateCompatibleBitmap(screen, client.right, client.bottom) : nullptr;
+  if (bitmap) {
+    HGDIOBJ old = SelectObject(buffer, bitmap);
+    PaintContent(buffer, client, backdrop, layout, art, session.GetPage(), Font());
+    BitBlt(screen, 0, 0, client.right, client.bottom, buffer, 0, 0, SRCCOPY);
+    SelectObject(buffer, old);
+    DeleteObject(bitmap);
+  } else {
+    PaintContent(screen, client, backdrop, layout, art, session.GetPage(), Font());
+  }
+  if (buffer) DeleteDC(buffer);
+  EndPaint(hwnd, &paint);
 }
 
 void CCorvaneDlg::OnAgreeClicked() {

@@ -3,6 +3,7 @@
 
 #include "install/Session.h"
 #include "ui/Dialog.h"
+#include "ui/Painting.h"
 
 // Control ids of dialog 6100.
 enum ControlId : int {
@@ -29,6 +30,8 @@ class CCorvaneDlg : public CDialog, private ISessionWindow {
  private:
   bool OnInitDialog();
   void OnAgreeClicked();
+  void OnPaint(HDC given);
+  HFONT Font() const { return reinterpret_cast<HFONT>(SendMessageW(hwnd, WM_GETFONT, 0, 0)); }
 
   // The session's window. The agreement group and the start button belong to the welcome page only, the
   // launch button to the last page only; the progress bar is the workflow's to show while it downloads.
@@ -45,4 +48,7 @@ class CCorvaneDlg : public CDialog, private ISessionWindow {
 
   CInstallSession session{*this};
   HWND progressBar = nullptr;
+  CArtwork art;
+  ContentLayout layout;
+  CBackdrop backdrop;
 };

@@ -1,0 +1,239 @@
+#include "ui/Painting.h"
+
+#include <vector>
+
+#include "app/Shell.h"
+#include "support/SystemLibrary.h"
+
+namespace {
+
+enum StringId : UINT {
+  kWelcomeTo = 31061,
+  kDescription = 31063,
+  kAllSet = 31064,
+  kDownloading = 31065,
+  kSettingUp = 31066,
+  kStepOf = 31067,
+  kProductLabel = 31068,
+};
+
+const wchar_t kProductName[] = L"Pagewing Quillora Edition";
+const wchar_t kPartnerLabel[] = L"Pagewing\nManager";
+
+// Drawing constants, pixels.
+const int kIconGap = 52;        // between the two icons of pages 2 and 4
+const int kLabelGap = 14;       // between an icon and its label
+const int kLabelGrowth = 15;
+const int kCheckTop = 100;      // page 5
+const int kCheckTextGap = 10;
+const int kDoneGrowth = 25;
+const int kStepHeadingTop = 68;
+
+// msimg32.dll from the system directory on first use.
+using GradientFillFn = BOOL(WINAPI*)(HDC, PTRIVERTEX, ULONG, PVOID, ULONG, ULONG);
+GradientFillFn GradientFillFunction() {
+  static GradientFillFn fill = [] {
+    HMODULE module = LoadSystemLibrary(L"msimg32.dll");
+    return module ? reinterpret_cast<GradientFillFn>(reinterpret_cast<void*>(GetProcAddress(module, "GradientFill")))
+                  : nullptr;
+  }();
+  return fill;
+}
+
+TRIVERTEX Vertex(LONG x, LONG y, COLORREF colour) {
+  TRIVERTEX v;
+  v.x = x;
+  v.y = y;
+  v.Red = static_cast<COLOR16>(GetRValue(colour) << 8);
+  v.Green = static_cast<COLOR16>(GetGValue(colour) << 8);
+  v.Blue = static_cast<COLOR16>(GetBValue(colour) << 8);
+  v.Alpha = 0;
+  return v;
+}
+
+int CentredX(int width, int imageWidth) { return (width - imageWidth) / 2; }
+
+void DrawStepHeader(HDC dc, HFONT font, RECT& r, const ContentLayout& layout, int step, int total) {
+  r.top = kStepHeadingTop;
+  DrawLabel(dc, font, LoadResString(step == 1 ? kDownloading : kSettingUp), true, false, 30, r, false);
+  r.top = layout.stepTextTop;
+  DrawLabel(dc, font, FormatResString(kStepOf, std::to_wstring(step), std::to_wstring(total)), true, true, 5, r,
+            false);
+  r.top = layout.iconsTop;
+}
+
+// Pages 2 and 4: the finished main product's check mark beside the partner's arrow.
+void DrawTwoIcons(HDC dc, HFONT font, RECT& r, int width, CArtwork& art, CImage& arrow) {
+  int leftX = width / 2 - kIconGap / 2 - art.check.Width();
+  int rightX = width / 2 + kIconGap / 2;
+  DrawImage(dc, leftX, r.top, art.check);
+  DrawImage(dc, rightX, r.top, arrow);
+  r.top += arrow.Height() + kLabelGap;
+  RECT left = {leftX + art.check.Width() / 2, r.top, leftX + art.check.Width() / 2, r.bottom};
+  DrawLabel(dc, font, LoadResString(kProductLabel), true, false, kLabelGrowth, left, false);
+  RECT right = {rightX + arrow.Width() / 2, r.top, rightX + arrow.Width() / 2, r.bottom};
+  DrawLabel(dc, font, kPartnerLabel, false, false, kLabelGrowth, right, false);
+}
+
+}  // namespace
+
+void CArtwork::Load() {
+  LoadImageResource(background, L"Install_Background.png", true);
+  LoadImageResource(logo, L"Install_Logomark.png", true);
+  LoadImageResource(downloadArrow, L"Download_Arrow.png", true);
+  LoadImageResource(installArrow, L"Install_Arrow.png", true);
+  LoadImageResource(check, L"Install_Check.png", true);
+}
+
+bool CBackdrop::Create(HWND window, const RECT& content, CImage& background) {
+  Release();
+  int width = content.right - content.left, height = content.bottom - content.top;
+  HDC screen = GetDC(window);
+  if (!screen) return false;
+  dc = CreateCompatibleDC(screen);
+  bitmap = dc ? CreateCompatibleBitmap(screen, width, height) : nullptr;
+  ReleaseDC(window, screen);
+  if (!bitmap) {
+    Release();
+    return false;
+  }
+  previous = SelectObject(dc, bitmap);
+  // The upper part is the taller one when the height is odd.
+  int split = height - height / 2;
+  GradientFillRect(dc, {0, 0, width, split}, kGradientTop, kGradientMiddle);
+  GradientFillRect(dc, {0, split, width, height}, kGradientMiddle, kGradientBottom);
+  if (!background.IsNull()) DrawImage(dc, 0, 0, background);
+  return true;
+}
+
+void CBackdrop::Release() {
+  if (dc && previous) SelectObject(dc, previous);
+  if (bitmap) DeleteObject(bitmap);
+  if (dc) DeleteDC(dc);
+  dc = nullptr;
+  bitmap = nullptr;
+  previous = nullptr;
+}
+
+bool DrawLabel(HDC dc, HFONT font, const std::wstring& text, bool singleLine, bool italic, int growth, RECT& r,
+               bool measure) {
+  LOGFONTW description = {};
+  if (!font || !GetObjectW(font, sizeof(description), &description)) return false;
+  description.lfItalic = italic ? TRUE : FALSE;
+  // Heights of 0 or less are character heights, positive ones cell heights: grow away from zero either way.
+  description.lfHeight = description.lfHeight <= 0 ? description.lfHeight - growth : description.lfHeight + growth;
+  HFONT made = CreateFontIndirectW(&description);
+  if (!made) return false;
+  HGDIOBJ old = SelectObject(dc, made);
+  UINT format = DT_NOPREFIX | DT_CENTER | (singleLine ? DT_SINGLELINE : 0) | (measure ? DT_CALCRECT : DT_NOCLIP);
+  int height = DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &r, format);
+  SelectObject(dc, old);
+  DeleteObject(made);
+  return height != 0;
+}
+
+bool GradientFillRect(HDC dc, const RECT& r, COLORREF top, COLORREF bottom) {
+  GradientFillFn fill = GradientFillFunction();
+  if (!fill) return false;
+  TRIVERTEX vertices[2] = {Vertex(r.left, r.top, top), Vertex(r.right, r.bottom, bottom)};
+  GRADIENT_RECT rect = {0, 1};
+  return fill(dc, vertices, 2, &rect, 1, GRADIENT_FILL_RECT_V) != FALSE;
+}
+
+bool AlphaComposite(HDC destination, int dx, int dy, int dw, int dh, HDC source, int sx, int sy, int sw, int sh) {
+  if (dw <= 0 || dh <= 0) return false;
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof(info.bmiHeader);
+  info.bmiHeader.biWidth = dw;
+  info.bmiHeader.biHeight = dh;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* sourceBits = nullptr;
+  void* destinationBits = nullptr;
+  HBITMAP s = CreateDIBSection(destination, &info, DIB_RGB_COLORS, &sourceBits, nullptr, 0);
+  HBITMAP d = CreateDIBSection(destination, &info, DIB_RGB_COLORS, &destinationBits, nullptr, 0);
+  HDC memory = CreateCompatibleDC(destination);
+  bool ok = s && d && memory;
+  if (ok) {
+    HGDIOBJ old = SelectObject(memory, s);
+    ok = StretchBlt(memory, 0, 0, dw, dh, source, sx, sy, sw, sh, SRCCOPY) != FALSE;
+    SelectObject(memory, d);
+    ok = ok && BitBlt(memory, 0, 0, dw, dh, destination, dx, dy, SRCCOPY) != FALSE;
+    GdiFlush();
+    if (ok) {
+      BYTE* sp = static_cast<BYTE*>(sourceBits);
+      const BYTE* dp = static_cast<const BYTE*>(destinationBits);
+      for (size_t i = 0, n = static_cast<size_t>(dw) * dh; i < n; ++i, sp += 4, dp += 4) {
+        unsigned a = sp[3];
+        // Divided by 256, not 255: cheap, and one level darker at most.
+        for (int c = 0; c < 3; ++c) sp[c] = static_cast<BYTE>((sp[c] * a + dp[c] * (255 - a)) >> 8);
+      }
+      SelectObject(memory, s);
+      ok = BitBlt(destination, dx, dy, dw, dh, memory, 0, 0, SRCCOPY) != FALSE;
+    }
+    SelectObject(memory, old);
+  }
+  if (memory) DeleteDC(memory);
+  if (s) DeleteObject(s);
+  if (d) DeleteObject(d);
+  return ok;
+}
+
+void DrawImage(HDC dc, int x, int y, CImage& image) {
+  if (image.IsNull()) return;
+  if (image.BitsPerPixel() != 32) {
+    image.Draw(dc, x, y);
+    return;
+  }
+  HDC source = image.GetDC();
+  if (source) AlphaComposite(dc, x, y, image.Width(), image.Height(), source, 0, 0, image.Width(), image.Height());
+  image.ReleaseDC();
+}
+
+void PaintContent(HDC dc, const RECT& client, const CBackdrop& backdrop, const ContentLayout& layout,
+                  CArtwork& art, int page, HFONT font) {
+  SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
+  ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &client, L"", 0, nullptr);
+  const RECT& content = layout.contentRect;
+  const int width = content.right - content.left;
+  if (backdrop.Exists())
+    BitBlt(dc, content.left, content.top, width, content.bottom - content.top, backdrop.Dc(), 0, 0, SRCCOPY);
+  SetBkMode(dc, TRANSPARENT);
+  SetTextColor(dc, kTextColour);
+
+  RECT r = content;
+  switch (page) {
+    case 0:
+      DrawImage(dc, CentredX(width, art.logo.Width()), 0, art.logo);
+      r.top = layout.welcomeTop;
+      DrawLabel(dc, font, LoadResString(kWelcomeTo), true, true, 20, r, false);
+      r.top = layout.productTop;
+      DrawLabel(dc, font, kProductName, true, false, 30, r, false);
+      r.top = layout.descriptionTop;
+      DrawLabel(dc, font, LoadResString(kDescription), false, false, 5, r, false);
+      break;
+    case 1:
+    case 3: {
+      DrawStepHeader(dc, font, r, layout, page == 1 ? 1 : 2, 2);
+      CImage& arrow = page == 1 ? art.downloadArrow : art.installArrow;
+      DrawImage(dc, CentredX(width, arrow.Width()), r.top, arrow);
+      r.top += arrow.Height() + kLabelGap;
+      DrawLabel(dc, font, LoadResString(kProductLabel), false, false, kLabelGrowth, r, false);
+      break;
+    }
+    case 2:
+    case 4:
+      DrawStepHeader(dc, font, r, layout, page == 2 ? 1 : 2, 2);
+      DrawTwoIcons(dc, font, r, width, art, page == 2 ? art.downloadArrow : art.installArrow);
+      break;
+    case 5:
+      r.top += kCheckTop;
+      DrawImage(dc, CentredX(width, art.check.Width()), r.top, art.check);
+      r.top += art.check.Height() + kCheckTextGap;
+      DrawLabel(dc, font, LoadResString(kAllSet), false, false, kDoneGrowth, r, false);
+      break;
+    default:
+      break;
+  }
+}

@@ -1,0 +1,72 @@
+// Painting of the main window's content area: the green backdrop with its artwork, the page's pictures
+// and its large white texts. Composed off-screen and copied in one step, so nothing flickers.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "ui/Image.h"
+
+// The five pictures of the window.
+struct CArtwork {
+  CImage background;
+  CImage logo;
+  CImage downloadArrow;
+  CImage installArrow;
+  CImage check;
+
+  // From the resources, each replaceable by a file of the same name beside the program.
+  void Load();
+};
+
+// Where the texts and pictures go, in client pixels: computed once by the layout.
+struct ContentLayout {
+  RECT contentRect = {0, 0, 0, 0};
+  int welcomeTop = 0;
+  int productTop = 0;
+  int descriptionTop = 0;
+  int stepTextTop = 0;
+  int iconsTop = 0;
+};
+
+// The rendered backdrop: a memory context holding a W x H bitmap, painted once.
+class CBackdrop {
+ public:
+  CBackdrop() = default;
+  CBackdrop(const CBackdrop&) = delete;
+  CBackdrop& operator=(const CBackdrop&) = delete;
+  ~CBackdrop() { Release(); }
+
+  // Makes and paints the backdrop; false (and no backdrop) when GDI could not make it.
+  bool Create(HWND window, const RECT& content, CImage& background);
+  void Release();
+  HDC Dc() const { return dc; }
+  bool Exists() const { return dc != nullptr; }
+
+ private:
+  HDC dc = nullptr;
+  HBITMAP bitmap = nullptr;
+  HGDIOBJ previous = nullptr;
+};
+
+// Gradient colours of the content area and the colour of every painted text.
+constexpr COLORREF kGradientTop = RGB(46, 139, 22);
+constexpr COLORREF kGradientMiddle = RGB(96, 183, 52);
+constexpr COLORREF kGradientBottom = RGB(28, 106, 16);
+constexpr COLORREF kTextColour = RGB(255, 255, 255);
+
+// Draws (or with measure, only measures: r becomes the text's extent) one text centred in r, in the font
+// `font` made `growth` pixels taller and italic or upright. Multi-line texts break only at their line feeds.
+bool DrawLabel(HDC dc, HFONT font, const std::wstring& text, bool singleLine, bool italic, int growth, RECT& r,
+               bool measure);
+// Vertical two-colour gradient over r: `top` on its top edge, `bottom` on its bottom edge.
+bool GradientFillRect(HDC dc, const RECT& r, COLORREF top, COLORREF bottom);
+// Blends a 32-bit source with straight per-pixel alpha onto the destination, stretched to its size:
+// each channel becomes (S x a + D x (255 - a)) >> 8.
+bool AlphaComposite(HDC destination, int dx, int dy, int dw, int dh, HDC source, int sx, int sy, int sw, int sh);
+// The image at its own size: 32-bit images blended, others copied.
+void DrawImage(HDC dc, int x, int y, CImage& image);
+// The whole client area for a page.
+void PaintContent(HDC dc, const RECT& client, const CBackdrop& backdrop, const ContentLayout& layout,
+                  CArtwork& art, int page, HFONT font);
