@@ -29,13 +29,20 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
   // Before anything can load a DLL: the program usually runs from a Downloads folder, where a planted
   // DLL named like a system one would otherwise be found first.
   RestrictDllSearchToSystem();
+  // The TLS code behind WinInet loads crypt32.dll by name on first use. Windows honours the restricted search
+  // for that load; Wine's delay-load path does not. Loaded now from the system directory, it is the module
+  // every later load by that name gets.
+  SystemModule(L"crypt32.dll");
 
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
   HRESULT ole = OleInitialize(nullptr);
 
+  // comctl32 is no known DLL: version 6, as the manifest asks, comes through the activation context, and
+  // never by import.
   INITCOMMONCONTROLSEX controls = {sizeof(controls),
                                    ICC_BAR_CLASSES | ICC_DATE_CLASSES | ICC_USEREX_CLASSES | ICC_COOL_CLASSES};
-  InitCommonControlsEx(&controls);
+  if (auto init = SystemProc<decltype(&::InitCommonControlsEx)>(L"comctl32.dll", "InitCommonControlsEx"))
+    init(&controls);
 
   // Registers the RichEdit20W class that the agreement text uses. Without it the dialog cannot be created,
   // DialogBoxParamW fails and the program goes straight to teardown.

@@ -10,7 +10,7 @@
 
 namespace {
 
-// msi.dll is loaded from the system directory on first use, never from the program's folder.
+// msi.dll from the system directory on first use, kept for the process (the launch button asks again).
 class CSystemMsiApi final : public IMsiApi {
  public:
   UINT EnumRelatedProducts(const wchar_t* upgradeCode, DWORD index, wchar_t productCode[39]) override {
@@ -34,26 +34,17 @@ class CSystemMsiApi final : public IMsiApi {
   using EnumProductsFn = UINT(WINAPI*)(LPCWSTR, LPCWSTR, DWORD, DWORD, LPWSTR, MSIINSTALLCONTEXT*, LPWSTR, LPDWORD);
   using ProductInfoFn = UINT(WINAPI*)(LPCWSTR, LPCWSTR, MSIINSTALLCONTEXT, LPCWSTR, LPWSTR, LPDWORD);
 
-  template <class Fn>
-  static Fn Resolve(HMODULE module, const char* name) {
-    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-  }
-
   bool Load() {
     if (!attempted) {
       attempted = true;
-      module = LoadSystemLibrary(L"msi.dll");
-      if (module) {
-        enumRelated = Resolve<EnumRelatedFn>(module, "MsiEnumRelatedProductsW");
-        enumProducts = Resolve<EnumProductsFn>(module, "MsiEnumProductsExW");
-        productInfo = Resolve<ProductInfoFn>(module, "MsiGetProductInfoExW");
-      }
+      enumRelated = SystemProc<EnumRelatedFn>(L"msi.dll", "MsiEnumRelatedProductsW");
+      enumProducts = SystemProc<EnumProductsFn>(L"msi.dll", "MsiEnumProductsExW");
+      productInfo = SystemProc<ProductInfoFn>(L"msi.dll", "MsiGetProductInfoExW");
     }
     return enumRelated && enumProducts && productInfo;
   }
 
   bool attempted = false;
-  HMODULE module = nullptr;  // kept for the process: detection runs again from the last page
   EnumRelatedFn enumRelated = nullptr;
   EnumProductsFn enumProducts = nullptr;
   ProductInfoFn productInfo = nullptr;
@@ -122,16 +113,22 @@ void GetInstalledProductInfo(ProductInfo& product, const wchar_t* upgradeCode) {
 }
 
 bool GetFileVersion(const std::wstring& path, ProductVersion& version) {
+  // version.dll is no known DLL: it comes from the system directory on first use, never by import.
+  static const auto infoSize =
+      SystemProc<decltype(&::GetFileVersionInfoSizeW)>(L"version.dll", "GetFileVersionInfoSizeW");
+  static const auto infoRead = SystemProc<decltype(&::GetFileVersionInfoW)>(L"version.dll", "GetFileVersionInfoW");
+  static const auto query = SystemProc<decltype(&::VerQueryValueW)>(L"version.dll", "VerQueryValueW");
+  if (!infoSize || !infoRead || !query) return false;
   // The platform's version calls take MAX_PATH paths; a longer one is cut rather than overrun.
   std::wstring file = path.substr(0, MAX_PATH - 1);
   DWORD ignored = 0;
-  DWORD size = GetFileVersionInfoSizeW(file.c_str(), &ignored);
+  DWORD size = infoSize(file.c_str(), &ignored);
   if (size == 0) return false;
   std::vector<BYTE> info(size);
-  if (!GetFileVersionInfoW(file.c_str(), 0, size, info.data())) return false;
+  if (!infoRead(file.c_str(), 0, size, info.data())) return false;
   VS_FIXEDFILEINFO* fixed = nullptr;
   UINT fixedSize = 0;
-  if (!VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &fixedSize) || !fixed ||
+  if (!query(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &fixedSize) || !fixed ||
       fixedSize < sizeof(VS_FIXEDFILEINFO)) {
     return false;
   }

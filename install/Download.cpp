@@ -24,12 +24,7 @@ enum StringId : UINT {
 
 // wintrust.dll from the system directory on first use; never from the program's folder.
 LONG CallWinVerifyTrust(GUID* action, WINTRUST_DATA* data) {
-  using WinVerifyTrustFn = LONG(WINAPI*)(HWND, GUID*, LPVOID);
-  static WinVerifyTrustFn verify = [] {
-    HMODULE module = LoadSystemLibrary(L"wintrust.dll");
-    return module ? reinterpret_cast<WinVerifyTrustFn>(reinterpret_cast<void*>(GetProcAddress(module, "WinVerifyTrust")))
-                  : nullptr;
-  }();
+  static const auto verify = SystemProc<LONG(WINAPI*)(HWND, GUID*, LPVOID)>(L"wintrust.dll", "WinVerifyTrust");
   if (!verify) {
     SetLastError(ERROR_PROC_NOT_FOUND);
     return TRUST_E_PROVIDER_UNKNOWN;

@@ -20,6 +20,7 @@ std::string ToAnsi(const wchar_t* text) {
 CUrlLoader::CUrlLoader(IUrlLoaderCallback* callback, const wchar_t* agent, DWORD connectTimeout,
                        DWORD sendTimeout, DWORD receiveTimeout, DWORD maximumBytes, bool relaxCertificateChecks)
     : callback(callback),
+      api(WinInet()),
       agent(agent ? agent : L""),
       maximumBytes(maximumBytes),
       connectTimeout(connectTimeout),
@@ -34,7 +35,11 @@ void CUrlLoader::Fail(DWORD error) {
 
 bool CUrlLoader::OpenInternet() {
   if (internet) return true;
-  internet.Reset(InternetOpenW(agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+  if (!api) {
+    Fail(ERROR_MOD_NOT_FOUND);
+    return false;
+  }
+  internet.Reset(api->InternetOpenW(agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
   if (!internet) {
     Fail(GetLastError());
     return false;
@@ -55,11 +60,15 @@ bool CUrlLoader::OpenInternet() {
 bool CUrlLoader::SetTimeoutOption(DWORD option, DWORD seconds) {
   if (!internet) return false;
   DWORD milliseconds = seconds * 1000;
-  return InternetSetOptionW(internet.Get(), option, &milliseconds, sizeof(milliseconds)) != FALSE;
+  return api->InternetSetOptionW(internet.Get(), option, &milliseconds, sizeof(milliseconds)) != FALSE;
 }
 
 bool CUrlLoader::SetCookie(const wchar_t* url, const wchar_t* name, const wchar_t* value) {
-  if (InternetSetCookieW(url, name, value)) return true;
+  if (!api) {
+    Fail(ERROR_MOD_NOT_FOUND);
+    return false;
+  }
+  if (api->InternetSetCookieW(url, name, value)) return true;
   Fail(GetLastError());
   return false;
 }
@@ -100,10 +109,10 @@ bool CUrlLoader::Transfer(CUniqueT<InternetHandleTraits>& request, CBuffer& buff
     // Extra headers go through the ANSI entry point, so the URL travels with them in the same code page.
     std::string ansiUrl = ToAnsi(url);
     std::string ansiHeaders = ToAnsi(headers);
-    request.Reset(InternetOpenUrlA(internet.Get(), ansiUrl.c_str(), ansiHeaders.c_str(),
+    request.Reset(api->InternetOpenUrlA(internet.Get(), ansiUrl.c_str(), ansiHeaders.c_str(),
                                    static_cast<DWORD>(ansiHeaders.size()), flags, 0));
   } else {
-    request.Reset(InternetOpenUrlW(internet.Get(), url, nullptr, 0, flags, 0));
+    request.Reset(api->InternetOpenUrlW(internet.Get(), url, nullptr, 0, flags, 0));
   }
   if (!request) {
     Fail(GetLastError());
@@ -113,14 +122,14 @@ bool CUrlLoader::Transfer(CUniqueT<InternetHandleTraits>& request, CBuffer& buff
   if (relaxCertificateChecks) {
     DWORD security = 0;
     DWORD size = sizeof(security);
-    if (InternetQueryOptionW(request.Get(), INTERNET_OPTION_SECURITY_FLAGS, &security, &size)) {
+    if (api->InternetQueryOptionW(request.Get(), INTERNET_OPTION_SECURITY_FLAGS, &security, &size)) {
       security |= SECURITY_FLAG_IGNORE_CERT_DATE_INVALID | SECURITY_FLAG_IGNORE_REVOCATION;
-      InternetSetOptionW(request.Get(), INTERNET_OPTION_SECURITY_FLAGS, &security, sizeof(security));
+      api->InternetSetOptionW(request.Get(), INTERNET_OPTION_SECURITY_FLAGS, &security, sizeof(security));
     }
   }
 
   DWORD size = sizeof(contentLength);
-  if (!HttpQueryInfoW(request.Get(), HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &contentLength, &size,
+  if (!api->HttpQueryInfoW(request.Get(), HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &contentLength, &size,
                       nullptr)) {
     // Chunked and close-delimited bodies announce no length: reported, and the transfer goes on.
     contentLength = 0;
@@ -147,7 +156,7 @@ bool CUrlLoader::Transfer(CUniqueT<InternetHandleTraits>& request, CBuffer& buff
 
   for (;;) {
     DWORD available = 0;
-    if (!InternetQueryDataAvailable(request.Get(), &available, 0, 0)) {
+    if (!api->InternetQueryDataAvailable(request.Get(), &available, 0, 0)) {
       Fail(GetLastError());
       return false;
     }
@@ -164,7 +173,7 @@ bool CUrlLoader::Transfer(CUniqueT<InternetHandleTraits>& request, CBuffer& buff
     }
     DWORD read = 0;
     uint8_t none;  // the end-of-body read asks for nothing, but still needs somewhere to put it
-    if (!InternetReadFile(request.Get(), wanted ? buffer.Data() + buffer.Length() : &none, wanted, &read)) {
+    if (!api->InternetReadFile(request.Get(), wanted ? buffer.Data() + buffer.Length() : &none, wanted, &read)) {
       Fail(GetLastError());
       return false;
     }
@@ -190,13 +199,13 @@ bool CUrlLoader::Transfer(CUniqueT<InternetHandleTraits>& request, CBuffer& buff
 
 bool CUrlLoader::ReadStatus(HINTERNET request) {
   DWORD size = sizeof(statusCode);
-  if (!HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &statusCode, &size, nullptr)) {
+  if (!api->HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &statusCode, &size, nullptr)) {
     Fail(GetLastError());
     return false;
   }
   wchar_t text[1024] = {};
   size = sizeof(text);
-  if (!HttpQueryInfoW(request, HTTP_QUERY_STATUS_TEXT, text, &size, nullptr)) {
+  if (!api->HttpQueryInfoW(request, HTTP_QUERY_STATUS_TEXT, text, &size, nullptr)) {
     Fail(GetLastError());
     return false;
   }

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "support/Buffer.h"
+#include "net/WinInet.h"
 #include "support/Handle.h"
 
 class CUrlLoader;
@@ -33,7 +34,8 @@ class IUrlLoaderCallback {
 struct InternetHandleTraits {
   using Type = HINTERNET;
   static Type Invalid() noexcept { return nullptr; }
-  static void Close(Type h) noexcept { InternetCloseHandle(h); }
+  // A handle exists only when WinInet was loaded.
+  static void Close(Type h) noexcept { WinInet()->InternetCloseHandle(h); }
 };
 
 class CUrlLoader {
@@ -71,6 +73,7 @@ class CUrlLoader {
   void Fail(DWORD error);
 
   IUrlLoaderCallback* callback;
+  const WinInetApi* api;  // null when WinInet cannot be loaded: every Load then fails at its start
   std::wstring agent;
   CUniqueT<InternetHandleTraits> internet;
   DWORD bytesReceived = 0;

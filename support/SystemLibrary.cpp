@@ -1,5 +1,6 @@
 #include "support/SystemLibrary.h"
 
+#include <map>
 #include <string>
 
 #ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
@@ -27,4 +28,14 @@ HMODULE LoadSystemLibrary(const wchar_t* name) {
   path += L'\\';
   path += name;
   return LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
+HMODULE SystemModule(const wchar_t* dll) {
+  // One thread uses this, and modules are never unloaded: the map only grows, by a handful of entries.
+  static std::map<std::wstring, HMODULE>* modules = new std::map<std::wstring, HMODULE>();
+  auto found = modules->find(dll);
+  if (found != modules->end()) return found->second;
+  HMODULE module = LoadSystemLibrary(dll);
+  (*modules)[dll] = module;
+  return module;
 }

@@ -49,7 +49,7 @@ CGdiPlus& GdiPlus() {
   EnterCriticalSection(&lock);
   if (!attempted) {
     attempted = true;
-    if (HMODULE module = LoadSystemLibrary(L"gdiplus.dll")) {
+    if (HMODULE module = SystemModule(L"gdiplus.dll")) {
       auto resolve = [module](auto& fn, const char* name) {
         fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(reinterpret_cast<void*>(GetProcAddress(module, name)));
         return fn != nullptr;

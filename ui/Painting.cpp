@@ -32,11 +32,7 @@ const int kStepHeadingTop = 68;
 // msimg32.dll from the system directory on first use.
 using GradientFillFn = BOOL(WINAPI*)(HDC, PTRIVERTEX, ULONG, PVOID, ULONG, ULONG);
 GradientFillFn GradientFillFunction() {
-  static GradientFillFn fill = [] {
-    HMODULE module = LoadSystemLibrary(L"msimg32.dll");
-    return module ? reinterpret_cast<GradientFillFn>(reinterpret_cast<void*>(GetProcAddress(module, "GradientFill")))
-                  : nullptr;
-  }();
+  static const auto fill = SystemProc<GradientFillFn>(L"msimg32.dll", "GradientFill");
   return fill;
 }
 

@@ -5,6 +5,7 @@
 
 #include "Driver.h"
 #include "LocalServer.h"
+#include "SampleProducts.h"
 
 namespace {
 
@@ -17,26 +18,8 @@ std::string ReadBytes(const std::wstring& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-std::string ToUtf8(const std::wstring& text) { return std::string(text.begin(), text.end()); }
-
 // The build tree's folder of signed installer fixtures, beside bin/.
-std::wstring Installers() { return e2e::ProgramFolder() + L"\\..\\installers\\signed\\"; }
-
-void Publish() {
-  std::string quillora = ReadBytes(Installers() + L"QuilloraSetup.exe");
-  std::string pagewing = ReadBytes(Installers() + L"setup.exe");
-  local_server::Put(L"/installers/QuilloraSetup.exe", quillora);
-  local_server::Put(L"/installers/setup.exe", pagewing);
-  local_server::Put(L"/public/QLWin5/update.xml",
-                    "<update><release version=\"6.0 (100)\"><executable url=\"" +
-                        ToUtf8(local_server::Url(true, L"/installers/QuilloraSetup.exe")) + "\" length=\"" +
-                        std::to_string(quillora.size()) + "\"/></release></update>");
-  local_server::Put(L"/downloads/jp/download/xml/mgr/w-quillora/PagewingInstall.xml",
-                    "<update><release version=\"6.0.0.0\"><executable url=\"" +
-                        ToUtf8(local_server::Url(true, L"/installers/setup.exe")) + "\" length=\"" +
-                        std::to_string(pagewing.size()) + "\" params=\"/S /lang=en\"/></release></update>");
-  local_server::Put(L"/location-check", "US");
-}
+std::wstring Installers() { return e2e::ProgramFolder() + L"\\..\\installers\\signed"; }
 
 class EndToEnd : public ::testing::Test {
  protected:
@@ -46,7 +29,7 @@ class EndToEnd : public ::testing::Test {
                   L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Wingquill.exe");
     folder = e2e::MakeTempFolder(L"e2e-install");
     log = folder + L"\\installers.log";
-    Publish();
+    ASSERT_TRUE(local_server::PublishSampleProducts(Installers()));
   }
   void TearDown() override { e2e::RemoveFolder(folder); }
 

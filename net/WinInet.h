@@ -1,0 +1,22 @@
+// WinInet, loaded from the system directory on first use: it is not a known DLL, so importing it would let
+// a wininet.dll planted beside the program be loaded before the program's first instruction.
+#pragma once
+
+#include <windows.h>
+#include <wininet.h>
+
+struct WinInetApi {
+  decltype(&::InternetOpenW) InternetOpenW;
+  decltype(&::InternetOpenUrlW) InternetOpenUrlW;
+  decltype(&::InternetOpenUrlA) InternetOpenUrlA;
+  decltype(&::InternetCloseHandle) InternetCloseHandle;
+  decltype(&::HttpQueryInfoW) HttpQueryInfoW;
+  decltype(&::InternetQueryDataAvailable) InternetQueryDataAvailable;
+  decltype(&::InternetReadFile) InternetReadFile;
+  decltype(&::InternetSetOptionW) InternetSetOptionW;
+  decltype(&::InternetQueryOptionW) InternetQueryOptionW;
+  decltype(&::InternetSetCookieW) InternetSetCookieW;
+};
+
+// The functions, or null (last error set) when wininet.dll or one of them cannot be had.
+const WinInetApi* WinInet();
