@@ -3,6 +3,9 @@
 #include <softpub.h>
 #include <wintrust.h>
 
+#include <cstring>
+#include <vector>
+
 #include "app/Shell.h"
 #include "support/File.h"
 #include "support/Handle.h"
@@ -30,6 +33,33 @@ LONG CallWinVerifyTrust(GUID* action, WINTRUST_DATA* data) {
     return TRUST_E_PROVIDER_UNKNOWN;
   }
   return verify(nullptr, action, data);
+}
+
+// Opens the file for reading while letting nobody write, rename or delete it.
+std::shared_ptr<CFileHandle> Hold(const std::wstring& path) {
+  auto hold = std::make_shared<CFileHandle>(
+      CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  return *hold ? hold : nullptr;
+}
+
+// True when the held file holds exactly these bytes. The file was written through another handle; between
+// that handle's close and the hold, another process could have replaced it.
+bool HoldsExactly(HANDLE file, const CBuffer& body) {
+  LARGE_INTEGER size;
+  if (!GetFileSizeEx(file, &size) || size.QuadPart != body.Length()) return false;
+  std::vector<uint8_t> chunk(1 << 20);
+  const uint8_t* expected = static_cast<const uint8_t*>(body.GetData());
+  uint32_t remaining = body.Length();
+  while (remaining > 0) {
+    DWORD read = 0;
+    DWORD want = remaining < chunk.size() ? remaining : static_cast<DWORD>(chunk.size());
+    if (!ReadFile(file, chunk.data(), want, &read, nullptr) || read != want) return false;
+    if (std::memcmp(chunk.data(), expected, read) != 0) return false;
+    expected += read;
+    remaining -= read;
+  }
+  LARGE_INTEGER start = {};
+  return SetFilePointerEx(file, start, nullptr, FILE_BEGIN) != FALSE;
 }
 
 // Writes the whole buffer to a new file at path (replacing one of that name). A short write or a failed
@@ -87,10 +117,11 @@ UINT VerdictMessageId(SignatureVerdict verdict) {
   }
 }
 
-SignatureVerdict VerifyFileSignature(const std::wstring& path) {
+SignatureVerdict VerifyFileSignature(const std::wstring& path, HANDLE handle) {
   WINTRUST_FILE_INFO file = {};
   file.cbStruct = sizeof(file);
   file.pcwszFilePath = path.c_str();
+  file.hFile = handle;
   WINTRUST_DATA data = {};
   data.cbStruct = sizeof(data);
   data.dwUIChoice = WTD_UI_NONE;
@@ -105,7 +136,9 @@ SignatureVerdict VerifyFileSignature(const std::wstring& path) {
 
 bool CInstallSession::DownloadProduct(ProductInfo& product, std::wstring& installerPath, std::wstring& errorText,
                                       IUrlLoaderCallback* callback) {
+  product.installerHold.reset();
   bool downloaded = false;
+  std::shared_ptr<CFileHandle> hold;
   if (!product.localFile.empty()) {
     installerPath = product.localFile;
     // Written by this program on an earlier start unless the manifest named it.
@@ -134,10 +167,25 @@ bool CInstallSession::DownloadProduct(ProductInfo& product, std::wstring& instal
       return false;
     }
     downloaded = true;
+    hold = Hold(installerPath);
+    if (!hold || !HoldsExactly(hold->Get(), body)) {
+      hold.reset();
+      DeleteFileW(installerPath.c_str());
+      errorText = product.failureText;
+      return false;
+    }
   }
+  if (!hold) hold = Hold(installerPath);
 
-  SignatureVerdict verdict = VerifyFileSignature(installerPath);
-  if (verdict == SignatureVerdict::Valid) return true;
+  // Verified through the hold, so the verdict is about the very bytes that will run.
+  SignatureVerdict verdict = VerifyFileSignature(installerPath, hold ? hold->Get() : nullptr);
+  // A file that cannot be held (someone has it open for writing) is not run, whatever it says now.
+  if (verdict == SignatureVerdict::Valid && !hold) verdict = SignatureVerdict::Error;
+  if (verdict == SignatureVerdict::Valid) {
+    product.installerHold = hold;
+    return true;
+  }
+  hold.reset();
   errorText = LoadResString(VerdictMessageId(verdict));
   // Only what this program wrote is removed. A file that the manifest named is the user's: a manifest
   // from the network must not be able to delete any unsigned document on the disk.

@@ -2,7 +2,10 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+
+#include "support/Handle.h"
 
 struct ProductVersion {
   uint32_t major = 0;
@@ -44,4 +47,7 @@ struct ProductInfo {
   ProductVersion installedVersion;
   std::wstring installLocation;   // installation folder reported by Windows Installer (main product)
   std::wstring localFile;         // installer on disk: the manifest's file, or the verified download
+  // The verified installer, open for reading with read-only sharing from its verification until its
+  // process exists, so nobody can change, rename or delete what was verified before it runs.
+  std::shared_ptr<CFileHandle> installerHold;
 };

@@ -14,7 +14,8 @@ enum StringId : UINT {
 
 }  // namespace
 
-int CInstallSession::RunInstaller(const std::wstring& path, const std::wstring& params, bool elevate, bool wait) {
+int CInstallSession::RunInstaller(const std::wstring& path, const std::wstring& params, bool elevate, bool wait,
+                                  std::shared_ptr<CFileHandle> hold) {
   if (path.empty()) {
     window.ShowMessage(LoadResString(kNoCommandSpecified), MB_OK | MB_ICONERROR);
     return InstallerFailedStop;
@@ -35,8 +36,12 @@ int CInstallSession::RunInstaller(const std::wstring& path, const std::wstring& 
   execute.lpParameters = params.empty() ? nullptr : params.c_str();  // no parameters at all, not ""
   execute.nShow = SW_SHOWNORMAL;
 
-  if (!ShellExecuteExW(&execute)) {
-    if (GetLastError() == ERROR_CANCELLED) return askToContinue();  // the user refused the elevation prompt
+  BOOL started = ShellExecuteExW(&execute);
+  DWORD startError = GetLastError();
+  // The process exists (or will not): what it runs was fixed when it was created.
+  if (hold) hold->Reset();
+  if (!started) {
+    if (startError == ERROR_CANCELLED) return askToContinue();  // the user refused the elevation prompt
     window.ShowMessage(failed, MB_OK | MB_ICONERROR);
     return InstallerFailedStop;
   }

@@ -59,8 +59,9 @@ void ForgetPagewingManifestUrlForTesting();
 
 enum class SignatureVerdict { Valid = 0, NoSignature, Invalid, Disallowed, NotTrusted, Disabled, Error };
 
-// Authenticode check of a file with the system's trust policy, no UI and no revocation check.
-SignatureVerdict VerifyFileSignature(const std::wstring& path);
+// Authenticode check of a file with the system's trust policy, no UI and no revocation check. With an open
+// handle the check reads through it, so it judges exactly the file the handle holds.
+SignatureVerdict VerifyFileSignature(const std::wstring& path, HANDLE file = nullptr);
 // How a WinVerifyTrust result (and the last error that came with it) reads as a verdict.
 SignatureVerdict VerdictFromTrustResult(LONG result, DWORD lastError);
 // The message id of a verdict's text; 0 for Valid.
@@ -111,13 +112,16 @@ class CInstallSession : public IUrlLoaderCallback {
 
   // Obtains the product's installer as a verified file: the file already on disk, or a download checked
   // against the manifest's size and written to the temporary folder. False with the text to show (empty
-  // when the user cancelled). Only a file this program wrote is deleted when it fails verification.
+  // when the user cancelled). Only a file this program wrote is deleted when it fails verification. On
+  // success the product's installerHold keeps the file as verified until RunInstaller has started it.
   bool DownloadProduct(ProductInfo& product, std::wstring& installerPath, std::wstring& errorText,
                        IUrlLoaderCallback* callback);
 
   // Starts path through the shell ("runas" when elevate and the system has elevation), waits for it when
-  // asked while keeping the window alive, and asks the user what to do when it fails.
-  int RunInstaller(const std::wstring& path, const std::wstring& params, bool elevate, bool wait);
+  // asked while keeping the window alive, and asks the user what to do when it fails. A hold on the file
+  // is let go once the process exists (or could not be made).
+  int RunInstaller(const std::wstring& path, const std::wstring& params, bool elevate, bool wait,
+                   std::shared_ptr<CFileHandle> hold = nullptr);
 
   ProductInfo pagewing{L"setup.exe"};
   ProductInfo quillora{L"QuilloraSetup.exe"};

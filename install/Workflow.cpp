@@ -94,7 +94,8 @@ bool CInstallSession::FetchInstaller(ProductInfo& product, int downloadPage) {
 
 int CInstallSession::Install(ProductInfo& product, int setupPage) {
   SetPage(setupPage);
-  int result = RunInstaller(product.localFile, product.params, product.elevated, true);
+  int result = RunInstaller(product.localFile, product.params, product.elevated, true, product.installerHold);
+  product.installerHold.reset();
   switch (result) {
     case InstallerSucceeded:
       product.needed = false;
