@@ -1,10 +1,12 @@
 #include "install/CorvaneDlg.h"
 
 #include <commctrl.h>
+#include <richedit.h>
 #include <shellapi.h>
 
 #include "app/Shell.h"
 #include "ui/Layout.h"
+#include "xml/XmlDocument.h"
 #include "ui/TaskbarController.h"
 
 namespace {
@@ -70,6 +72,7 @@ bool CCorvaneDlg::OnInitDialog() {
   if (g_osMajor > 6 || (g_osMajor == 6 && g_osMinor >= 1)) CTaskbarController::Instance()->Create();
   SetWindowTextW(hwnd, kWindowTitle);
   LayoutWindow(hwnd, Font(), art, layout, backdrop);
+  ShowAgreementText();
 
   progressBar = Item(IdProgressBar);
   ShowWindow(progressBar, SW_HIDE);
@@ -109,6 +112,30 @@ void CCorvaneDlg::OnPaint(HDC given) {
   if (buffer) DeleteDC(buffer);
   EndPaint(hwnd, &paint);
 }
+
+void CCorvaneDlg::ShowAgreementText() {
+  HWND text = Item(IdAgreementText);
+  // It sits on the controls' band, so it takes the band's colour rather than a white box.
+  liteText.SetBackgroundColor(GetSysColor(COLOR_BTNFACE));
+  if (!text || !liteText.Attach(text)) return;
+  // The template holds the sentence as mark-up; a text that does not parse leaves the control empty.
+  int length = GetWindowTextLengthW(text);
+  std::wstring markup(static_cast<size_t>(length > 0 ? length : 0) + 1, L'\0');
+  markup.resize(static_cast<size_t>(GetWindowTextW(text, &markup[0], length + 1)));
+  CXMLDocument document;
+  if (!document.LoadFromString(markup.c_str(), static_cast<uint32_t>(markup.size()), 0, nullptr) ||
+      !document.GetRoot()) {
+    SetWindowTextW(text, L"");
+    return;
+  }
+  liteText.SetContent(document.GetRoot());
+  // Ask for the size the sentence needs now: a translation longer than the template's box widens it.
+  SendMessageW(text, EM_REQUESTRESIZE, 0, 0);
+}
+
+void CCorvaneDlg::OnRequestResize(CLiteText*, const RECT& requested) { ::OnRequestResize(hwnd, requested); }
+
+bool CCorvaneDlg::OnLinkClicked(CLiteText*, const std::wstring& href) { return session.OnLinkClicked(href); }
 
 void CCorvaneDlg::OnAgreeClicked() {
   bool agreed = IsDlgButtonChecked(hwnd, IdAgreementBox) == BST_CHECKED;

@@ -3,6 +3,7 @@
 
 #include "install/Session.h"
 #include "ui/Dialog.h"
+#include "ui/LiteText.h"
 #include "ui/Painting.h"
 
 // Control ids of dialog 6100.
@@ -20,7 +21,7 @@ constexpr UINT kIconId = 100;
 // Not localised: it is how people and tools find the window.
 constexpr wchar_t kWindowTitle[] = L"Pagewing Quillora Edition";
 
-class CCorvaneDlg : public CDialog, private ISessionWindow {
+class CCorvaneDlg : public CDialog, private ISessionWindow, private ILiteTextCallback {
  public:
   explicit CCorvaneDlg(HINSTANCE instance);
 
@@ -46,7 +47,15 @@ class CCorvaneDlg : public CDialog, private ISessionWindow {
   void Pump() override;
   HWND Handle() const override { return hwnd; }
 
+  // The agreement text: its size requests widen it within the layout, its links open the terms pages.
+  void OnCreate(CLiteText*) override {}
+  void OnDestroy(CLiteText*) override {}
+  void OnRequestResize(CLiteText* control, const RECT& requested) override;
+  bool OnLinkClicked(CLiteText* control, const std::wstring& href) override;
+  void ShowAgreementText();
+
   CInstallSession session{*this};
+  CLiteText liteText{this};
   HWND progressBar = nullptr;
   CArtwork art;
   ContentLayout layout;

@@ -29,12 +29,15 @@ boot_prefix() {
     DISPLAY= LC_ALL=$locale wineboot -i </dev/null >/dev/null 2>&1 || true
     LC_ALL=$locale wineserver -w 2>/dev/null || true
     [ -f "$WINEPREFIX/system.reg" ] || { echo "the Wine prefix did not boot" >&2; return 1; }
-    # A crashing test program must end, not wait on a crash dialog nobody will answer.
-    DISPLAY= LC_ALL=$locale wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
-      </dev/null >/dev/null 2>&1 || true
   fi
   LC_ALL=$locale wineserver -p </dev/null >/dev/null 2>&1
   LC_ALL=$locale wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+  # A crashing test program must end, not wait on a crash dialog nobody will answer. Once per prefix, so
+  # prefixes booted before this setting existed get it too.
+  if [ ! -f "$WINEPREFIX/corvane-no-crash-dialog" ]; then
+    LC_ALL=$locale wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
+      </dev/null >/dev/null 2>&1 && touch "$WINEPREFIX/corvane-no-crash-dialog"
+  fi
 }
 
 # Xvfb on a free display number, unless a display is given. Remembers what it started.

@@ -1,0 +1,348 @@
+#include "ui/LiteText.h"
+
+#include <olectl.h>
+#include <shellapi.h>
+
+#include <climits>
+#include <vector>
+
+#include "xml/XmlNode.h"
+
+namespace {
+
+// The window property that leads from a window to its CLiteText.
+const wchar_t kObjectProperty[] = L"CorvaneLiteText.Object";
+// The class of the controls the object creates itself: the rich edit class under our own procedure, so
+// the object is bound from the window's first message and can initialise on WM_CREATE.
+const wchar_t kClassName[] = L"CorvaneLiteText";
+// The rich edit class's own procedure, behind kClassName.
+WNDPROC g_richEditClassProc = nullptr;
+// The object whose window CreateWindowExW is making on this thread, until the window's first message.
+thread_local CLiteText* t_creating = nullptr;
+
+// The parent reflects notifications back as message + OCM__BASE; the originals are all below WM_USER.
+bool IsReflected(UINT message) {
+  return message >= OCM__BASE && message < OCM__BASE + WM_USER;
+}
+
+bool RegisterControlClass(WNDPROC procedure) {
+  if (g_richEditClassProc) return true;
+  WNDCLASSEXW richEdit = {};
+  richEdit.cbSize = sizeof(richEdit);
+  if (!GetClassInfoExW(nullptr, L"RichEdit20W", &richEdit)) return false;
+  // Same extra bytes and styles: the rich edit keeps its state in them.
+  WNDCLASSEXW control = richEdit;
+  control.style &= ~CS_GLOBALCLASS;
+  control.hInstance = GetModuleHandleW(nullptr);
+  control.lpszClassName = kClassName;
+  control.lpfnWndProc = procedure;
+  if (!RegisterClassExW(&control) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return false;
+  g_richEditClassProc = richEdit.lpfnWndProc;
+  return true;
+}
+
+// A format's effect bits under mask replaced by effect (subscript and superscript share one mask, so
+// setting one clears the other), with the mask marked valid.
+void SetEffect(CHARFORMAT2W& format, DWORD mask, DWORD effect) {
+  format.dwEffects = (format.dwEffects & ~mask) | effect;
+  format.dwMask |= mask;
+}
+
+struct EffectElement {
+  const wchar_t* name;
+  DWORD mask;
+  DWORD effect;
+};
+const EffectElement kEffectElements[] = {
+    {L"b", CFM_BOLD, CFE_BOLD},
+    {L"i", CFM_ITALIC, CFE_ITALIC},
+    {L"u", CFM_UNDERLINE, CFE_UNDERLINE},
+    {L"t", CFM_STRIKEOUT, CFE_STRIKEOUT},
+    {L"sub", CFM_SUBSCRIPT, CFE_SUBSCRIPT},
+    {L"sup", CFM_SUPERSCRIPT, CFE_SUPERSCRIPT},
+};
+
+const EffectElement* FindEffectElement(const std::wstring& name) {
+  for (const EffectElement& effect : kEffectElements) {
+    if (name == effect.name) return &effect;
+  }
+  return nullptr;
+}
+
+const LONG kTwipsPerPoint = 20;
+
+}  // namespace
+
+CLiteText::CLiteText(ILiteTextCallback* callback) : callback(callback) {}
+
+CLiteText::~CLiteText() {
+  if (hwnd && IsWindow(hwnd)) DestroyWindow(hwnd);
+  // A window that could not be destroyed (another thread's) must not keep calling into a dead object.
+  if (hwnd) Unbind();
+  links.clear();
+}
+
+HWND CLiteText::Create(HWND parent, const RECT& rect, UINT id) {
+  if (hwnd || !RegisterControlClass(WindowProc)) return nullptr;
+  t_creating = this;
+  HWND window = CreateWindowExW(
+      0, kClassName, L"",
+      WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN | ES_READONLY | ES_AUTOVSCROLL | ES_MULTILINE,
+      rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, parent,
+      reinterpret_cast<HMENU>(static_cast<UINT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
+  t_creating = nullptr;
+  // A window that failed during its creation may have been bound without ever reaching WM_NCDESTROY.
+  if (!window && hwnd) {
+    hwnd = nullptr;
+    previousProc = DefWindowProcW;
+  }
+  return window;
+}
+
+bool CLiteText::Attach(HWND window) {
+  if (hwnd || !window || !IsWindow(window) || GetPropW(window, kObjectProperty)) return false;
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  if (process != GetCurrentProcessId()) return false;
+  WNDPROC previous = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(window, GWLP_WNDPROC));
+  if (!previous || !Bind(window, previous)) return false;
+  SetLastError(ERROR_SUCCESS);
+  if (!SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(WindowProc)) &&
+      GetLastError() != ERROR_SUCCESS) {
+    Unbind();
+    return false;
+  }
+  Initialise();
+  return true;
+}
+
+bool CLiteText::Bind(HWND window, WNDPROC previous) {
+  if (!SetPropW(window, kObjectProperty, this)) return false;
+  hwnd = window;
+  previousProc = previous;
+  return true;
+}
+
+void CLiteText::Unbind() {
+  // Give the window its procedure back, unless someone subclassed it after us: then theirs stays in
+  // charge and ours must keep forwarding.
+  if (reinterpret_cast<WNDPROC>(GetWindowLongPtrW(hwnd, GWLP_WNDPROC)) == WindowProc) {
+    SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previousProc));
+  }
+  RemovePropW(hwnd, kObjectProperty);
+  hwnd = nullptr;
+  previousProc = DefWindowProcW;
+}
+
+LRESULT CALLBACK CLiteText::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  auto* self = static_cast<CLiteText*>(GetPropW(window, kObjectProperty));
+  if (!self) {
+    // The first message of a window that Create is making.
+    self = t_creating;
+    t_creating = nullptr;
+    if (!self || !self->Bind(window, g_richEditClassProc)) {
+      return CallWindowProcW(g_richEditClassProc ? g_richEditClassProc : DefWindowProcW, window, message,
+                             wParam, lParam);
+    }
+  }
+  LRESULT result = self->ProcessMessage(message, wParam, lParam);
+  if (message == WM_NCDESTROY) self->Unbind();
+  return result;
+}
+
+LRESULT CLiteText::ProcessMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_CREATE: {
+      LRESULT result = CallWindowProcW(previousProc, hwnd, message, wParam, lParam);
+      if (result != -1) Initialise();
+      return result;
+    }
+    case WM_DESTROY:
+      if (callback) callback->OnDestroy(this);
+      break;
+    case WM_SETFOCUS:
+      // A label never holds the keyboard focus, so no caret or selection ever shows.
+      SetFocus(GetParent(hwnd));
+      return 0;
+    case WM_SETCURSOR:
+      // The rich edit would show an I-beam over text that cannot be edited.
+      if (reinterpret_cast<HWND>(wParam) == hwnd && LOWORD(lParam) == HTCLIENT) {
+        SetCursor(LoadCursorW(nullptr, IDC_ARROW));
+        return TRUE;
+      }
+      break;
+    case WM_GETDLGCODE:
+      return DLGC_STATIC;
+    case OCM_NOTIFY: {
+      const auto* header = reinterpret_cast<const NMHDR*>(lParam);
+      if (header->code == EN_REQUESTRESIZE) {
+        RECT requested = reinterpret_cast<const REQRESIZE*>(lParam)->rc;
+        if (callback && requested.left < requested.right) callback->OnRequestResize(this, requested);
+        return 0;
+      }
+      if (header->code == EN_LINK) return OnLink(*reinterpret_cast<const ENLINK*>(lParam));
+      return DefWindowProcW(hwnd, WM_NOTIFY, wParam, lParam);
+    }
+    default:
+      if (IsReflected(message)) return DefWindowProcW(hwnd, message - OCM__BASE, wParam, lParam);
+      break;
+  }
+  return CallWindowProcW(previousProc, hwnd, message, wParam, lParam);
+}
+
+void CLiteText::Initialise() {
+  SendMessageW(hwnd, EM_SETEVENTMASK, 0, ENM_LINK | ENM_REQUESTRESIZE);
+  HWND parent = GetParent(hwnd);
+  if (HFONT font = parent ? reinterpret_cast<HFONT>(SendMessageW(parent, WM_GETFONT, 0, 0)) : nullptr) {
+    SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+  }
+  SendMessageW(hwnd, EM_SETBKGNDCOLOR, 0, backgroundColor);
+  if (callback) callback->OnCreate(this);
+}
+
+void CLiteText::SetBackgroundColor(COLORREF color) {
+  backgroundColor = color;
+  if (hwnd) SendMessageW(hwnd, EM_SETBKGNDCOLOR, 0, backgroundColor);
+}
+
+LRESULT CLiteText::OnLink(const ENLINK& link) {
+  if (link.msg != WM_LBUTTONDOWN) return 0;
+  auto found = links.find(link.chrg.cpMin);
+  if (found == links.end()) return 0;
+  // A copy: the owner may replace the content, and with it the map, while it handles the click.
+  const std::wstring href = found->second;
+  HWND owner = GetParent(hwnd);
+  if (!callback || !callback->OnLinkClicked(this, href)) {
+    // A page that does not open is not worth a message: the user can click again.
+    ShellExecuteW(owner, nullptr, href.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+  }
+  // Handled either way, so the rich edit does not also act on the click.
+  return 1;
+}
+
+bool CLiteText::SetContent(const CXMLElement* element) {
+  links.clear();
+  if (!hwnd) return false;
+  SendMessageW(hwnd, EM_SETSEL, 0, -1);
+  SetWindowTextW(hwnd, L"");
+  SendMessageW(hwnd, EM_EMPTYUNDOBUFFER, 0, 0);
+  if (!element || !element->IsElement()) return false;
+
+  // Walked with an explicit stack, like the XML library itself, so no nesting depth can exhaust the
+  // thread's stack. Each open element keeps the format that was in force where it began.
+  struct Open {
+    CXMLNode* next;
+    CHARFORMAT2W before;
+  };
+  std::vector<Open> open;
+  open.push_back({element->GetFirstChild(), GetInsertionFormat()});
+  while (!open.empty()) {
+    CXMLNode* node = open.back().next;
+    if (!node) {
+      SetInsertionFormat(open.back().before);
+      open.pop_back();
+      continue;
+    }
+    open.back().next = node->GetNext();
+    if (node->IsContent()) {
+      const auto* text = static_cast<const CXMLContent*>(node);
+      AppendText(text->GetText());
+    } else if (node->IsElement()) {
+      const auto* child = static_cast<const CXMLElement*>(node);
+      CHARFORMAT2W before = GetInsertionFormat();
+      CHARFORMAT2W format = before;
+      if (ApplyElementFormat(*child, format)) {
+        open.push_back({child->GetFirstChild(), before});
+      } else {
+        AppendFallbackText(*child);
+        SetInsertionFormat(before);
+      }
+    }
+    // Comments, CDATA sections, processing instructions and DOCTYPEs render nothing.
+  }
+  return true;
+}
+
+CHARFORMAT2W CLiteText::GetInsertionFormat() const {
+  CHARFORMAT2W format = {};
+  format.cbSize = sizeof(format);
+  SendMessageW(hwnd, EM_GETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&format));
+  return format;
+}
+
+void CLiteText::SetInsertionFormat(CHARFORMAT2W& format) {
+  SendMessageW(hwnd, EM_SETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&format));
+}
+
+bool CLiteText::ApplyElementFormat(const CXMLElement& element, CHARFORMAT2W& format) {
+  const std::wstring& name = element.GetName();
+  const EffectElement* effect = FindEffectElement(name);
+  if (effect) {
+    SetEffect(format, effect->mask, effect->effect);
+  } else if (name == L"a") {
+    std::wstring href;
+    if (!element.GetAttribute(L"href", href)) return false;
+    // Only one link can start at a position: a click reports the start of its link.
+    if (!links.emplace(MoveCaretToEnd(), std::move(href)).second) return false;
+    SetEffect(format, CFM_LINK, CFE_LINK);
+  } else if (name == L"font") {
+    std::wstring face;
+    // A face name cut to fit would name another font, or none: a name too long is ignored.
+    if (element.GetAttribute(L"face", face) && !face.empty() && face.size() < LF_FACESIZE) {
+      face.copy(format.szFaceName, face.size());
+      format.szFaceName[face.size()] = L'\0';
+      format.dwMask |= CFM_FACE;
+    }
+    unsigned points = 0;
+    // The height is kept in twips in a LONG: a size that does not fit ("-1" reads as 4294967295) is
+    // unreadable rather than wrapped to a negative height.
+    if (element.GetAttribute(L"size", points) && points <= static_cast<unsigned>(LONG_MAX / kTwipsPerPoint)) {
+      format.yHeight = static_cast<LONG>(points) * kTwipsPerPoint;
+      format.dwMask |= CFM_SIZE;
+    }
+    COLORREF color = 0;
+    if (element.GetAttributeColor(L"color", color)) {
+      format.crTextColor = color;
+      SetEffect(format, CFM_COLOR, 0);
+    }
+    if (element.GetAttributeColor(L"bgcolor", color)) {
+      format.crBackColor = color;
+      SetEffect(format, CFM_BACKCOLOR, 0);
+    }
+  } else if (name == L"strong") {
+    format.crTextColor = emphasisColor;
+    SetEffect(format, CFM_COLOR, 0);
+    format.yHeight = format.yHeight / kTwipsPerPoint * kTwipsPerPoint + kTwipsPerPoint;
+    format.dwMask |= CFM_SIZE;
+  } else if (name != L"span") {
+    return false;
+  }
+  SetInsertionFormat(format);
+  return true;
+}
+
+void CLiteText::AppendFallbackText(const CXMLElement& element) {
+  std::wstring text;
+  if (!element.GetAttribute(L"default", text) && !element.GetText(text, false)) {
+    text = L"<" + element.GetName() + L">";
+  }
+  AppendText(text.c_str());
+}
+
+void CLiteText::AppendText(const wchar_t* text) {
+  MoveCaretToEnd();
+  if (!text || !*text) return;
+  SendMessageW(hwnd, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text));
+  MoveCaretToEnd();
+}
+
+LONG CLiteText::MoveCaretToEnd() {
+  GETTEXTLENGTHEX length = {GTL_NUMCHARS | GTL_PRECISE, 1200};
+  LONG end = static_cast<LONG>(SendMessageW(hwnd, EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&length), 0));
+  CHARRANGE range = {end, end};
+  SendMessageW(hwnd, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&range));
+  SendMessageW(hwnd, EM_SCROLLCARET, 0, 0);
+  // Where the control put the caret, which is what a link notification will report.
+  SendMessageW(hwnd, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&range));
+  return range.cpMin;
+}
