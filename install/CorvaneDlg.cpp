@@ -133,7 +133,18 @@ void CCorvaneDlg::ShowAgreementText() {
   SendMessageW(text, EM_REQUESTRESIZE, 0, 0);
 }
 
-void CCorvaneDlg::OnRequestResize(CLiteText*, const RECT& requested) { ::OnRequestResize(hwnd, requested); }
+void CCorvaneDlg::OnRequestResize(CLiteText* control, const RECT& requested) {
+  // The request measures the text; the control also needs its formatting insets around it (Wine's rich
+  // edit leaves them out, and the sentence's last characters would be clipped).
+  RECT client = {}, format = {};
+  RECT needed = requested;
+  if (GetClientRect(control->GetHwnd(), &client) &&
+      SendMessageW(control->GetHwnd(), EM_GETRECT, 0, reinterpret_cast<LPARAM>(&format)) >= 0) {
+    LONG insets = (client.right - client.left) - (format.right - format.left);
+    if (insets > 0) needed.right += insets;
+  }
+  ::OnRequestResize(hwnd, needed);
+}
 
 bool CCorvaneDlg::OnLinkClicked(CLiteText*, const std::wstring& href) { return session.OnLinkClicked(href); }
 
