@@ -5,15 +5,10 @@
 #include <shellapi.h>
 
 #include "app/Shell.h"
+#include "app/StringIds.h"
 #include "ui/Layout.h"
 #include "xml/XmlDocument.h"
 #include "ui/TaskbarController.h"
-
-namespace {
-
-const UINT kCaptionId = 31000;
-
-}  // namespace
 
 CCorvaneDlg::CCorvaneDlg(HINSTANCE instance) : CDialog(instance, kMainDialogTemplate) {}
 
@@ -154,7 +149,7 @@ void CCorvaneDlg::OnAgreeClicked() {
 }
 
 int CCorvaneDlg::ShowMessage(const std::wstring& text, UINT type, bool ownerless) {
-  return MessageBoxW(ownerless ? nullptr : hwnd, text.c_str(), LoadResString(kCaptionId).c_str(), type);
+  return MessageBoxW(ownerless ? nullptr : hwnd, text.c_str(), LoadResString(kCaption).c_str(), type);
 }
 
 void CCorvaneDlg::SetPage(int page) {

@@ -7,23 +7,13 @@
 #include <vector>
 
 #include "app/Shell.h"
+#include "app/StringIds.h"
 #include "support/File.h"
 #include "support/Handle.h"
 #include "support/SystemLibrary.h"
 #include "support/TempFiles.h"
 
 namespace {
-
-enum StringId : UINT {
-  kUnknownFailure = 31045,
-  kNoSignature = 31051,
-  kSignatureInvalid = 31052,
-  kSignatureDisallowed = 31053,
-  kSignatureNotTrusted = 31054,
-  kSignatureDisabled = 31055,
-  kSignatureError = 31056,
-  kSizeNotCorrect = 31060,
-};
 
 // wintrust.dll from the system directory on first use; never from the program's folder.
 LONG CallWinVerifyTrust(GUID* action, WINTRUST_DATA* data) {

@@ -3,16 +3,8 @@
 #include <shellapi.h>
 
 #include "app/Shell.h"
+#include "app/StringIds.h"
 #include "support/Handle.h"
-
-namespace {
-
-enum StringId : UINT {
-  kNoCommandSpecified = 31046,
-  kInstallationFailed = 31050,
-};
-
-}  // namespace
 
 int CInstallSession::RunInstaller(const std::wstring& path, const std::wstring& params, bool elevate, bool wait,
                                   std::shared_ptr<CFileHandle> hold) {

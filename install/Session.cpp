@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "app/Shell.h"
+#include "app/StringIds.h"
 #include "deployment.h"
 #include "install/Detection.h"
 #include "xml/XmlDocument.h"
@@ -21,13 +22,6 @@ const wchar_t kAgent[] = L"Quillora";
 const DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
 const wchar_t kPagewingName[] = L"Pagewing Manager Quillora Edition";
 const wchar_t kQuilloraParams[] = L"/passive /suppressclient";
-
-enum StringId : UINT {
-  kNoUrlSpecified = 31040,
-  kUnexpectedXml = 31041,
-  kQuilloraDownloadFailed = 31042,
-  kProductDownloadFailed = 31043,
-};
 
 const wchar_t* g_pagewingManifestUrl = nullptr;
 

@@ -1,15 +1,11 @@
 #include "app/Shell.h"
+#include "app/StringIds.h"
 #include "deployment.h"
 #include "install/Detection.h"
 #include "install/Session.h"
 #include "ui/TaskbarController.h"
 
 namespace {
-
-enum StringId : UINT {
-  kAreYouSure = 31031,
-  kAdministratorRequired = 31059,
-};
 
 const wchar_t kQuilloraTermsUrl[] = L"http://" CORVANE_QUILLORA_TOS_HOST L"/legal/tos.php";
 const wchar_t kPagewingTermsBase[] = L"http://" CORVANE_PAGEWING_TOS_HOST L"/imaging/quillora/downloads/";

@@ -1,6 +1,7 @@
 #include "ui/Layout.h"
 
 #include "app/Shell.h"
+#include "app/StringIds.h"
 
 namespace {
 
@@ -62,14 +63,14 @@ void LayoutWindow(HWND dialog, HFONT font, CArtwork& art, ContentLayout& layout,
   int height = art.logo.Height();
   HDC dc = GetDC(dialog);
   layout.welcomeTop = height + kWelcomeGap;
-  height += Measure(dc, font, LoadResString(31061), true, true, 20, logoWidth, height) + kWelcomeGap;
+  height += Measure(dc, font, LoadResString(kWelcomeTo), true, true, 20, logoWidth, height) + kWelcomeGap;
   layout.productTop = height + kProductGap;
   height += Measure(dc, font, L"Pagewing Quillora Edition", true, false, 30, logoWidth, height) + kProductGap;
   layout.descriptionTop = height + kDescriptionGap;
-  height += Measure(dc, font, LoadResString(31063), false, false, 5, logoWidth, height) + kDescriptionGap;
-  layout.stepTextTop = Measure(dc, font, LoadResString(31066), true, false, 30, width, height) + kStepTextGap +
+  height += Measure(dc, font, LoadResString(kDescription), false, false, 5, logoWidth, height) + kDescriptionGap;
+  layout.stepTextTop = Measure(dc, font, LoadResString(kSettingUp), true, false, 30, width, height) + kStepTextGap +
                        kStepHeadingTop;
-  layout.iconsTop = layout.stepTextTop + Measure(dc, font, LoadResString(31067), true, true, 5, width, height) +
+  layout.iconsTop = layout.stepTextTop + Measure(dc, font, LoadResString(kStepOf), true, true, 5, width, height) +
                     kIconsGap;
   height += kSpaceBelow;
   ReleaseDC(dialog, dc);

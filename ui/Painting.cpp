@@ -3,19 +3,10 @@
 #include <vector>
 
 #include "app/Shell.h"
+#include "app/StringIds.h"
 #include "support/SystemLibrary.h"
 
 namespace {
-
-enum StringId : UINT {
-  kWelcomeTo = 31061,
-  kDescription = 31063,
-  kAllSet = 31064,
-  kDownloading = 31065,
-  kSettingUp = 31066,
-  kStepOf = 31067,
-  kProductLabel = 31068,
-};
 
 const wchar_t kProductName[] = L"Pagewing Quillora Edition";
 const wchar_t kPartnerLabel[] = L"Pagewing\nManager";
