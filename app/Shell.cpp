@@ -61,16 +61,3 @@ std::wstring LoadResString(UINT id) {
   if (length <= 0 || !text) return std::wstring();
   return std::wstring(text, static_cast<size_t>(length));
 }
-
-void PumpMessages() {
-  MSG message;
-  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-    if (message.message == WM_QUIT) {
-      // Not ours to consume: put it back for the modal loop that is waiting for it, and stop.
-      PostQuitMessage(static_cast<int>(message.wParam));
-      return;
-    }
-    TranslateMessage(&message);
-    DispatchMessageW(&message);
-  }
-}

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "support/Format.h"
+#include "support/MessagePump.h"
 
 // Low and second byte of GetVersion, read once during static initialisation. Plain values so that tests
 // can exercise the older-system branches.
@@ -42,7 +43,3 @@ template <class... Args>
 std::wstring FormatResString(UINT id, const Args&... arguments) {
   return Format(LoadResString(id), arguments...);
 }
-
-// Dispatches every message waiting in this thread's queue and returns when it is empty. No dialog-key
-// processing: mouse input and commands (the cancel button) work during a long operation, Tab does not.
-void PumpMessages();

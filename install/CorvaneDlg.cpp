@@ -33,7 +33,9 @@ bool CCorvaneDlg::ProcessWindowMessage(UINT message, WPARAM wParam, LPARAM lPara
         return true;
       }
       if (id == IdStart) {
+        working = true;
         session.OnStart();
+        working = false;
         return true;
       }
       if (id == IdCancel) {
@@ -159,6 +161,13 @@ void CCorvaneDlg::SetPage(int page) {
   ShowWindow(Item(IdAgreementText), welcome);
   ShowWindow(Item(IdStart), welcome);
   ShowWindow(Item(IdLaunch), page == PageDone ? SW_SHOW : SW_HIDE);
+}
+
+void CCorvaneDlg::Close(int result) {
+  EndDialog(result);
+  // The modal loop ends only once the workflow returns to it; the quit message makes a request that is
+  // waiting on the network give up now, so a closed window never waits for a slow server.
+  if (working) PostQuitMessage(0);
 }
 
 void CCorvaneDlg::ShowProgress(bool visible) { ShowWindow(progressBar, visible ? SW_SHOW : SW_HIDE); }

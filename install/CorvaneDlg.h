@@ -41,7 +41,7 @@ class CCorvaneDlg : public CDialog, private ISessionWindow, private ILiteTextCal
   void ShowProgress(bool visible) override;
   void SetProgress(DWORD range, DWORD position) override;
   void EnableStart(bool enabled) override;
-  void Close(int result) override { EndDialog(result); }
+  void Close(int result) override;
   void SendToBack() override;
   void OpenWebPage(const std::wstring& url) override;
   void Pump() override;
@@ -57,6 +57,7 @@ class CCorvaneDlg : public CDialog, private ISessionWindow, private ILiteTextCal
   CInstallSession session{*this};
   CLiteText liteText{this};
   HWND progressBar = nullptr;
+  bool working = false;  // the start button's workflow is running
   CArtwork art;
   ContentLayout layout;
   CBackdrop backdrop;

@@ -136,8 +136,9 @@ bool CInstallSession::FetchUrl(const std::wstring& url, CBuffer& buffer, const P
   }
   CUrlLoader loader(callback, kAgent);
   bool loaded = loader.Load(buffer, url.c_str(), nullptr, kRequestFlags);
-  // The loader cannot tell a cancellation from a failure; the session's own flag can.
-  cancelled = cancelRequested;
+  // The loader cannot tell a cancellation from a failure; the session's own flag can. A request given up
+  // because the window is closing (a quit message) is no failure to tell the user about either.
+  cancelled = cancelRequested || (!loaded && loader.LastError() == ERROR_CANCELLED);
   if (!loaded && !cancelled && !product.failureText.empty()) errorText = product.failureText;
   return loaded;
 }
@@ -155,9 +156,9 @@ bool CInstallSession::ReadManifest(Product which) {
 
   std::wstring errorText;
   bool accepted = false;
+  bool cancelled = false;
   {
     CBuffer body;
-    bool cancelled = false;
     if (FetchUrl(isPagewing ? GetPagewingManifestUrl() : kQuilloraManifestUrl, body, product, cancelled, errorText,
                  nullptr)) {
       CXMLDocument document;
@@ -169,7 +170,7 @@ bool CInstallSession::ReadManifest(Product which) {
     }
   }
   if (!accepted) {
-    window.ShowMessage(errorText, MB_OK | MB_ICONERROR);
+    if (!cancelled) window.ShowMessage(errorText, MB_OK | MB_ICONERROR);
     return false;
   }
   if (isPagewing) {

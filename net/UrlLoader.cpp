@@ -1,9 +1,28 @@
 #include "net/UrlLoader.h"
 
+#include <atomic>
 #include <cwchar>
+#include <exception>
+#include <mutex>
 #include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "support/MessagePump.h"
 
 namespace {
+
+DWORD g_silenceLimitMs = CUrlLoader::kSilenceLimitMs;
+
+// Reports are coalesced to about one per frame while data flows, and come at least this often while the
+// line is silent, so the callback can always cancel.
+const DWORD kReportIntervalMs = 30;
+const DWORD kSilentReportIntervalMs = 100;
+// A read asks for about this long of data at the rate measured so far: large on a fast line, small on a
+// slow one, so a blocked read never holds the progress for long.
+const double kReadSeconds = 0.05;
+const DWORD kLargestRead = 1u << 20;
 
 // Text in the thread's ANSI code page, for InternetOpenUrlA.
 std::string ToAnsi(const wchar_t* text) {
@@ -15,7 +34,275 @@ std::string ToAnsi(const wchar_t* text) {
   return out;
 }
 
+double Seconds() {
+  static const double frequency = [] {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return static_cast<double>(f.QuadPart);
+  }();
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return static_cast<double>(now.QuadPart) / frequency;
+}
+
 }  // namespace
+
+// One Load's network work. The worker thread owns the request and the body until it has finished; the
+// caller follows it through the event queue and the received count, both under the lock. Shared by both
+// sides, so an abandoned worker finishes with its own state and never touches the caller's.
+class CUrlLoader::CTransfer {
+ public:
+  enum class Kind { Error, Headers, BodyEnd };
+  struct Event {
+    Kind kind;
+    DWORD value;     // Error: the code; BodyEnd: 1 when the body ended by itself, 0 when the cap cut it
+    DWORD received;  // body bytes held when it happened
+  };
+
+  CTransfer(const WinInetApi* api, std::shared_ptr<CUniqueT<InternetHandleTraits>> internet, const wchar_t* url,
+            const wchar_t* headers, DWORD flags, DWORD maximumBytes, bool relaxCertificateChecks)
+      : api(api),
+        internet(std::move(internet)),
+        url(url ? url : L""),
+        ansi(headers && *headers),
+        flags(flags),
+        maximumBytes(maximumBytes),
+        relaxCertificateChecks(relaxCertificateChecks),
+        silenceLimitMs(g_silenceLimitMs),
+        wake(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
+        lastActivity(GetTickCount()) {
+    if (ansi) {
+      // Extra headers go through the ANSI entry point, so the URL travels with them in the same code page.
+      ansiUrl = ToAnsi(this->url.c_str());
+      ansiHeaders = ToAnsi(headers);
+    }
+  }
+  CTransfer(const CTransfer&) = delete;
+  CTransfer& operator=(const CTransfer&) = delete;
+
+  static void Run(std::shared_ptr<CTransfer> self) noexcept {
+    try {
+      self->result = self->Transfer();
+    } catch (...) {
+      self->failure = std::current_exception();
+    }
+    self->CloseRequest();
+    {
+      std::lock_guard<std::mutex> hold(self->lock);
+      self->finished = true;
+    }
+    self->Signal();
+  }
+
+  // The caller gives up on the transfer: the request is closed (which ends a blocked read where the
+  // platform allows it), and the worker stops at its next step. The first `keep` bytes (what the caller
+  // was told it has) are copied out, unless the body has already changed hands.
+  void Abandon(CBuffer& into, DWORD keep) {
+    abandoned = true;
+    CloseRequest();
+    std::lock_guard<std::mutex> hold(lock);
+    if (!handedOver) into.Assign(body.GetData(), keep < body.Length() ? keep : body.Length());
+  }
+
+  // Set before the worker starts, read-only afterwards.
+  const WinInetApi* const api;
+  const std::shared_ptr<CUniqueT<InternetHandleTraits>> internet;
+  const std::wstring url;
+  const bool ansi;
+  std::string ansiUrl;
+  std::string ansiHeaders;
+  const DWORD flags;
+  const DWORD maximumBytes;
+  const bool relaxCertificateChecks;
+  const DWORD silenceLimitMs;
+  const CHandle wake;  // set when something new is there for the caller
+  std::atomic<bool> signalled{false};
+  std::atomic<bool> abandoned{false};
+
+  // The worker's alone until `finished`; the caller reads them afterwards (or copies the body under lock).
+  CBuffer body;
+  bool result = false;
+  DWORD statusCode = 0;
+  std::wstring statusText;
+  DWORD contentLength = 0;
+  std::exception_ptr failure;
+
+  bool handedOver = false;  // the body has moved to the caller's buffer
+
+  // Under lock.
+  std::mutex lock;
+  std::vector<Event> events;
+  DWORD received = 0;
+  DWORD lastActivity;  // GetTickCount when the last bytes (or the answer) arrived
+  bool finished = false;
+
+ private:
+  void Signal() {
+    if (!signalled.exchange(true)) SetEvent(wake.Get());
+  }
+
+  void Post(Kind kind, DWORD value) {
+    {
+      std::lock_guard<std::mutex> hold(lock);
+      events.push_back({kind, value, received});
+    }
+    Signal();
+  }
+
+  void Error(DWORD code) { Post(Kind::Error, code); }
+
+  void CloseRequest() {
+    if (HINTERNET handle = request.exchange(nullptr)) {
+      DWORD error = GetLastError();
+      api->InternetCloseHandle(handle);
+      SetLastError(error);
+    }
+  }
+
+  bool Transfer() {
+    HINTERNET opened = ansi ? api->InternetOpenUrlA(internet->Get(), ansiUrl.c_str(), ansiHeaders.c_str(),
+                                                    static_cast<DWORD>(ansiHeaders.size()), flags, 0)
+                            : api->InternetOpenUrlW(internet->Get(), url.c_str(), nullptr, 0, flags, 0);
+    if (!opened) {
+      Error(GetLastError());
+      return false;
+    }
+    request = opened;
+    // The caller may have given up while the request was being opened.
+    if (abandoned) return false;
+    {
+      std::lock_guard<std::mutex> hold(lock);
+      lastActivity = GetTickCount();
+    }
+
+    if (relaxCertificateChecks) {
+      DWORD security = 0;
+      DWORD size = sizeof(security);
+      if (api->InternetQueryOptionW(opened, INTERNET_OPTION_SECURITY_FLAGS, &security, &size)) {
+        security |= SECURITY_FLAG_IGNORE_CERT_DATE_INVALID | SECURITY_FLAG_IGNORE_REVOCATION;
+        api->InternetSetOptionW(opened, INTERNET_OPTION_SECURITY_FLAGS, &security, sizeof(security));
+      }
+    }
+    // The caller fails a silent transfer at its limit; this lets an abandoned worker that is blocked in a
+    // read end by itself a little later (some platforms do not end a read when its handle is closed).
+    DWORD receiveTimeout = silenceLimitMs + silenceLimitMs / 4 + 1000;
+    api->InternetSetOptionW(opened, INTERNET_OPTION_RECEIVE_TIMEOUT, &receiveTimeout, sizeof(receiveTimeout));
+
+    DWORD size = sizeof(contentLength);
+    if (!api->HttpQueryInfoW(opened, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &contentLength, &size,
+                             nullptr)) {
+      // Chunked and close-delimited bodies announce no length: reported, and the transfer goes on.
+      contentLength = 0;
+      Error(GetLastError());
+    }
+    if (contentLength == 0) {
+      if (!ReadStatus(opened)) return false;
+      // No content: done, and a success whatever the (absent) length says.
+      if (statusCode == HTTP_STATUS_NO_CONTENT) return true;
+    }
+    Post(Kind::Headers, contentLength);
+
+    DWORD expected = maximumBytes && maximumBytes < contentLength ? maximumBytes : contentLength;
+    {
+      std::lock_guard<std::mutex> hold(lock);
+      if (expected) {
+        // An announced length is reserved once, so a large body is one allocation and never copied on
+        // growth. A length that cannot be had (an absurd announcement) falls back to growing.
+        body.Reserve(expected);
+      } else {
+        // Unknown size: address space now, memory as the body grows, so it is never copied.
+        for (DWORD space = maximumBytes ? maximumBytes : 1u << 30; space >= (16u << 20); space /= 2) {
+          if (body.ReserveAddressSpace(space)) break;
+        }
+      }
+    }
+
+    bool capped = false;
+    double rate = 0;  // bytes per second
+    for (;;) {
+      if (abandoned) return false;
+      DWORD held = body.Length();
+      if (maximumBytes && held >= maximumBytes) {
+        capped = true;
+        break;
+      }
+      // With the announced length complete there is nothing more to wait for.
+      if (contentLength && held >= contentLength) break;
+
+      double start = Seconds();
+      DWORD available = 0;
+      if (!api->InternetQueryDataAvailable(opened, &available, 0, 0)) {
+        Error(GetLastError());
+        return false;
+      }
+      if (available == 0) break;  // the end of the body
+      DWORD wanted = static_cast<DWORD>(rate * kReadSeconds < kLargestRead ? rate * kReadSeconds : kLargestRead);
+      if (wanted < available) wanted = available;
+      if (contentLength && contentLength > held && wanted > contentLength - held) wanted = contentLength - held;
+      if (maximumBytes && wanted > maximumBytes - held) wanted = maximumBytes - held;
+
+      uint8_t* into;
+      {
+        std::lock_guard<std::mutex> hold(lock);
+        // Never read into space the buffer does not have.
+        into = body.Reserve(wanted) ? body.Data() + held : nullptr;
+      }
+      if (!into) {
+        Error(ERROR_NOT_ENOUGH_MEMORY);
+        return false;
+      }
+      DWORD read = 0;
+      if (!api->InternetReadFile(opened, into, wanted, &read)) {
+        Error(GetLastError());
+        return false;
+      }
+      if (read == 0) break;
+      double elapsed = Seconds() - start;
+      if (elapsed > 0) rate = read / elapsed;
+      {
+        std::lock_guard<std::mutex> hold(lock);
+        body.SetLength(held + read);
+        received = held + read;
+        lastActivity = GetTickCount();
+      }
+      Signal();
+    }
+    Post(Kind::BodyEnd, capped ? 0 : 1);
+
+    if (!ReadStatus(opened)) return false;
+    // WinInet ends a body whose connection dropped early like a complete one. A body shorter than its
+    // announced length is a truncated download, not a success (unless the cap cut it on purpose).
+    if (contentLength && body.Length() < contentLength && !capped) {
+      Error(ERROR_INTERNET_CONNECTION_ABORTED);
+      return false;
+    }
+    return statusCode >= 200 && statusCode <= 299;
+  }
+
+  bool ReadStatus(HINTERNET handle) {
+    DWORD size = sizeof(statusCode);
+    if (!api->HttpQueryInfoW(handle, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &statusCode, &size,
+                             nullptr)) {
+      Error(GetLastError());
+      return false;
+    }
+    wchar_t text[1024] = {};
+    size = sizeof(text);
+    if (!api->HttpQueryInfoW(handle, HTTP_QUERY_STATUS_TEXT, text, &size, nullptr)) {
+      Error(GetLastError());
+      return false;
+    }
+    statusText.assign(text, wcsnlen(text, 1023));
+    // A status line without a reason phrase is not accepted, even for 200.
+    return !statusText.empty();
+  }
+
+  std::atomic<HINTERNET> request{nullptr};
+};
+
+void CUrlLoader::SetSilenceLimitForTesting(DWORD milliseconds) {
+  g_silenceLimitMs = milliseconds ? milliseconds : kSilenceLimitMs;
+}
 
 CUrlLoader::CUrlLoader(IUrlLoaderCallback* callback, const wchar_t* agent, DWORD connectTimeout,
                        DWORD sendTimeout, DWORD receiveTimeout, DWORD maximumBytes, bool relaxCertificateChecks)
@@ -39,11 +326,13 @@ bool CUrlLoader::OpenInternet() {
     Fail(ERROR_MOD_NOT_FOUND);
     return false;
   }
-  internet.Reset(api->InternetOpenW(agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-  if (!internet) {
+  CUniqueT<InternetHandleTraits> opened(
+      api->InternetOpenW(agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+  if (!opened) {
     Fail(GetLastError());
     return false;
   }
+  internet = std::make_shared<CUniqueT<InternetHandleTraits>>(std::move(opened));
   // Applied once, to the handle that every request of this loader shares.
   const struct {
     DWORD option;
@@ -60,7 +349,7 @@ bool CUrlLoader::OpenInternet() {
 bool CUrlLoader::SetTimeoutOption(DWORD option, DWORD seconds) {
   if (!internet) return false;
   DWORD milliseconds = seconds * 1000;
-  return api->InternetSetOptionW(internet.Get(), option, &milliseconds, sizeof(milliseconds)) != FALSE;
+  return api->InternetSetOptionW(internet->Get(), option, &milliseconds, sizeof(milliseconds)) != FALSE;
 }
 
 bool CUrlLoader::SetCookie(const wchar_t* url, const wchar_t* name, const wchar_t* value) {
@@ -88,128 +377,123 @@ bool CUrlLoader::Load(CBuffer& buffer, const wchar_t* url, const wchar_t* header
     return false;
   }
 
-  CUniqueT<InternetHandleTraits> request;
+  auto transfer = std::make_shared<CTransfer>(api, internet, url, headers, flags, maximumBytes,
+                                              relaxCertificateChecks);
+  if (!transfer->wake) {
+    Fail(GetLastError());
+    if (callback) callback->OnEnd(this, false);
+    return false;
+  }
+  try {
+    std::thread(&CTransfer::Run, transfer).detach();
+  } catch (const std::system_error&) {
+    Fail(ERROR_NOT_ENOUGH_MEMORY);
+    if (callback) callback->OnEnd(this, false);
+    return false;
+  }
+
   bool result;
   try {
-    result = Transfer(request, buffer, url, headers, flags, cancel);
+    result = Follow(*transfer, buffer, cancel);
   } catch (...) {
     // The end is reported on every way out, after the request is closed, even when memory ran out.
-    request.Reset();
+    transfer->Abandon(buffer, MAXDWORD);
     if (callback) callback->OnEnd(this, cancel);
     throw;
   }
-  request.Reset();
   if (callback) callback->OnEnd(this, cancel);
+  if (transfer->failure) std::rethrow_exception(transfer->failure);
   return result;
 }
 
-bool CUrlLoader::Transfer(CUniqueT<InternetHandleTraits>& request, CBuffer& buffer, const wchar_t* url,
-                          const wchar_t* headers, DWORD flags, bool& cancel) {
-  if (headers && *headers) {
-    // Extra headers go through the ANSI entry point, so the URL travels with them in the same code page.
-    std::string ansiUrl = ToAnsi(url);
-    std::string ansiHeaders = ToAnsi(headers);
-    request.Reset(api->InternetOpenUrlA(internet.Get(), ansiUrl.c_str(), ansiHeaders.c_str(),
-                                   static_cast<DWORD>(ansiHeaders.size()), flags, 0));
-  } else {
-    request.Reset(api->InternetOpenUrlW(internet.Get(), url, nullptr, 0, flags, 0));
-  }
-  if (!request) {
-    Fail(GetLastError());
+bool CUrlLoader::Follow(CTransfer& transfer, CBuffer& buffer, bool& cancel) {
+  bool answered = false;  // the response is in: reports carry its length and the body's progress
+  DWORD reported = 0;
+  DWORD lastReport = GetTickCount();
+  size_t next = 0;
+  std::vector<CTransfer::Event> fresh;
+
+  auto report = [&](DWORD total) {
+    reported = total;
+    lastReport = GetTickCount();
+    if (callback) callback->OnProgress(this, total, contentLength, &cancel);
+    return !cancel;
+  };
+  DWORD received = 0;
+  // A cancel keeps what the reports told of; a failure what had arrived.
+  auto abandon = [&](DWORD error) {
+    transfer.Abandon(buffer, error ? received : reported);
+    bytesReceived = buffer.Length();
+    if (error) Fail(error);
     return false;
-  }
-
-  if (relaxCertificateChecks) {
-    DWORD security = 0;
-    DWORD size = sizeof(security);
-    if (api->InternetQueryOptionW(request.Get(), INTERNET_OPTION_SECURITY_FLAGS, &security, &size)) {
-      security |= SECURITY_FLAG_IGNORE_CERT_DATE_INVALID | SECURITY_FLAG_IGNORE_REVOCATION;
-      api->InternetSetOptionW(request.Get(), INTERNET_OPTION_SECURITY_FLAGS, &security, sizeof(security));
-    }
-  }
-
-  DWORD size = sizeof(contentLength);
-  if (!api->HttpQueryInfoW(request.Get(), HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &contentLength, &size,
-                      nullptr)) {
-    // Chunked and close-delimited bodies announce no length: reported, and the transfer goes on.
-    contentLength = 0;
-    Fail(GetLastError());
-  }
-
-  if (contentLength == 0) {
-    if (!ReadStatus(request.Get())) return false;
-    // No content: done, and a success whatever the (absent) length says.
-    if (statusCode == HTTP_STATUS_NO_CONTENT) return true;
-  }
-
-  if (callback) {
-    callback->OnProgress(this, 0, contentLength, &cancel);
-    if (cancel) return false;
-  }
-
-  // An announced length is reserved once, so a large body is one allocation and never copied on growth.
-  // A length that cannot be had (an absurd announcement) falls back to growing as the data arrives.
-  if (contentLength) {
-    DWORD expected = maximumBytes && maximumBytes < contentLength ? maximumBytes : contentLength;
-    buffer.Reserve(expected);
-  }
+  };
 
   for (;;) {
-    DWORD available = 0;
-    if (!api->InternetQueryDataAvailable(request.Get(), &available, 0, 0)) {
-      Fail(GetLastError());
-      return false;
+    // Cleared before looking, so whatever the worker adds from now on wakes the next wait.
+    transfer.signalled = false;
+    DWORD lastActivity;
+    bool finished;
+    {
+      std::lock_guard<std::mutex> hold(transfer.lock);
+      fresh.assign(transfer.events.begin() + static_cast<ptrdiff_t>(next), transfer.events.end());
+      next = transfer.events.size();
+      received = transfer.received;
+      lastActivity = transfer.lastActivity;
+      finished = transfer.finished;
     }
-    DWORD wanted = available;
-    bool lastPass = false;
-    if (maximumBytes && (buffer.Length() >= maximumBytes || wanted > maximumBytes - buffer.Length())) {
-      wanted = maximumBytes > buffer.Length() ? maximumBytes - buffer.Length() : 0;
-      lastPass = true;
+
+    for (const CTransfer::Event& event : fresh) {
+      switch (event.kind) {
+        case CTransfer::Kind::Error:
+          // What arrived before the failure is reported before it.
+          if (answered && event.received != reported && !report(event.received)) return abandon(0);
+          Fail(event.value);
+          break;
+        case CTransfer::Kind::Headers:
+          contentLength = event.value;
+          answered = true;
+          if (!report(0)) return abandon(0);
+          break;
+        case CTransfer::Kind::BodyEnd:
+          if (event.received != reported && !report(event.received)) return abandon(0);
+          // The read that found the end is reported too, as the repeat of the final total.
+          if (event.value && !report(event.received)) return abandon(0);
+          break;
+      }
     }
-    if (!buffer.Reserve(wanted)) {
-      // Never read into space the buffer does not have.
-      Fail(ERROR_NOT_ENOUGH_MEMORY);
-      return false;
+
+    if (finished) {
+      // The worker is done with everything: the body changes hands without a copy.
+      buffer = std::move(transfer.body);
+      transfer.handedOver = true;
+      statusCode = transfer.statusCode;
+      statusText = transfer.statusText;
+      contentLength = transfer.contentLength;
+      bytesReceived = buffer.Length();
+      return transfer.result;
     }
-    DWORD read = 0;
-    uint8_t none;  // the end-of-body read asks for nothing, but still needs somewhere to put it
-    if (!api->InternetReadFile(request.Get(), wanted ? buffer.Data() + buffer.Length() : &none, wanted, &read)) {
-      Fail(GetLastError());
-      return false;
-    }
+
+    DWORD now = GetTickCount();
+    if (now - lastActivity >= transfer.silenceLimitMs) return abandon(ERROR_INTERNET_TIMEOUT);
+    // Data is reported at most every kReportIntervalMs; silence (before the answer too) every
+    // kSilentReportIntervalMs with the unchanged total, so the callback can always cancel.
+    bool pending = answered && received != reported;
+    DWORD interval = pending ? kReportIntervalMs : kSilentReportIntervalMs;
+    if (callback && now - lastReport >= interval && !report(answered ? received : 0)) return abandon(0);
+
+    // Sleep until the next report is due, the worker has news, a message comes, or the silence limit.
+    now = GetTickCount();
+    DWORD silent = now - lastActivity;
+    DWORD wait = silent < transfer.silenceLimitMs ? transfer.silenceLimitMs - silent : 0;
     if (callback) {
-      callback->OnProgress(this, bytesReceived + read, contentLength, &cancel);
-      if (cancel) return false;
+      DWORD sinceReport = now - lastReport;
+      DWORD due = sinceReport < interval ? interval - sinceReport : 1;
+      if (due < wait) wait = due;
     }
-    if (read == 0) break;
-    buffer.SetLength(buffer.Length() + read);
-    bytesReceived += read;
-    if (lastPass) break;
+    // Data waiting for its report time needs no wake-up: the next report takes it along.
+    HANDLE wake = transfer.wake.Get();
+    DWORD handles = pending && callback ? 0 : 1;
+    DWORD woke = MsgWaitForMultipleObjectsEx(handles, &wake, wait, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    if (woke == WAIT_OBJECT_0 + handles && !PumpMessages()) return abandon(ERROR_CANCELLED);
   }
-
-  if (!ReadStatus(request.Get())) return false;
-  // WinInet ends a body whose connection dropped early like a complete one. A body shorter than its
-  // announced length is a truncated download, not a success (unless the cap cut it on purpose).
-  if (contentLength && bytesReceived < contentLength && !(maximumBytes && bytesReceived >= maximumBytes)) {
-    Fail(ERROR_INTERNET_CONNECTION_ABORTED);
-    return false;
-  }
-  return statusCode >= 200 && statusCode <= 299;
-}
-
-bool CUrlLoader::ReadStatus(HINTERNET request) {
-  DWORD size = sizeof(statusCode);
-  if (!api->HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &statusCode, &size, nullptr)) {
-    Fail(GetLastError());
-    return false;
-  }
-  wchar_t text[1024] = {};
-  size = sizeof(text);
-  if (!api->HttpQueryInfoW(request, HTTP_QUERY_STATUS_TEXT, text, &size, nullptr)) {
-    Fail(GetLastError());
-    return false;
-  }
-  statusText.assign(text, wcsnlen(text, 1023));
-  // A status line without a reason phrase is not accepted, even for 200.
-  return !statusText.empty();
 }

@@ -1,10 +1,13 @@
-// Synchronous HTTP(S) GET of one URL into memory over WinInet, with progress and cancellation reported to
-// an optional callback. The whole body lands in a CBuffer; the caller decides what it means.
+// HTTP(S) GET of one URL into memory over WinInet, with progress and cancellation reported to an optional
+// callback. The whole body lands in a CBuffer; the caller decides what it means. Load is synchronous for its
+// caller, but the network work runs on a worker thread of its own, so the caller's thread keeps answering
+// its messages however slow or silent the line is, and a cancel takes effect at once.
 #pragma once
 
 #include <windows.h>
 #include <wininet.h>
 
+#include <memory>
 #include <string>
 
 #include "support/Buffer.h"
@@ -13,15 +16,17 @@
 
 class CUrlLoader;
 
-// Called on the loader's thread. Order within one Load: OnBegin, then OnProgress/OnError as the transfer
-// goes, then exactly one OnEnd after the request handle is closed. A window that must stay alive pumps
-// its messages inside these calls.
+// Called on the thread that called Load. Order within one Load: OnBegin, then OnProgress/OnError as the
+// transfer goes, then exactly one OnEnd after the request handle is closed. Load pumps the thread's messages
+// while it waits; an implementation may pump more inside these calls.
 class IUrlLoaderCallback {
  public:
   virtual void OnBegin(CUrlLoader* loader, const wchar_t* url, DWORD flags) = 0;
-  // received: body bytes so far, including the latest read; contentLength: 0 when not announced. Set
-  // *cancel to stop the transfer. Reported once with 0 before the first read, then after every read,
-  // including the final one that returns nothing.
+  // received: body bytes held so far (never less than in the report before); contentLength: 0 when not
+  // announced. Set *cancel to stop the transfer. Reported with 0 once the response is in (and with 0 every
+  // 100 ms while it is awaited), then as data arrives (at most about every 30 ms), at least every 100 ms
+  // while the line is silent, and at the end: the final total, repeated once when the body ended by itself
+  // (the read that returns nothing).
   virtual void OnProgress(CUrlLoader* loader, DWORD received, DWORD contentLength, bool* cancel) = 0;
   // A platform call failed, fatally or not (a missing Content-Length is reported and the transfer goes on).
   virtual void OnError(CUrlLoader* loader, DWORD error) = 0;
@@ -48,10 +53,19 @@ class CUrlLoader {
   CUrlLoader(const CUrlLoader&) = delete;
   CUrlLoader& operator=(const CUrlLoader&) = delete;
 
-  // Fetches url into buffer (emptied first, storage kept). True when the whole body arrived with a 2xx
-  // status, or for a 204 without a body. A non-2xx body is still read and left in the buffer. headers:
-  // extra request headers or null; flags: INTERNET_FLAG_* of the request.
+  // Fetches url into buffer (emptied first; a completed body takes over the buffer's storage). True when
+  // the whole body arrived with a 2xx status, or for a 204 without a body. A non-2xx body is still read and
+  // left in the buffer. headers: extra request headers or null; flags: INTERNET_FLAG_* of the request.
+  // Fails with ERROR_INTERNET_TIMEOUT when nothing arrives for kSilenceLimitMs (connecting, the handshake,
+  // the headers or the body), and with ERROR_CANCELLED when a WM_QUIT arrives: the thread's loop is ending.
+  // A cancelled, timed-out or quit transfer is abandoned: its worker ends by itself and touches nothing
+  // of the caller's.
   bool Load(CBuffer& buffer, const wchar_t* url, const wchar_t* headers, DWORD flags);
+
+  // How long a transfer may receive nothing before it fails.
+  static const DWORD kSilenceLimitMs = 60000;
+  // Tests shorten the limit; 0 restores kSilenceLimitMs.
+  static void SetSilenceLimitForTesting(DWORD milliseconds);
 
   // Sets a cookie for url; false (with OnError) when the platform refuses it.
   bool SetCookie(const wchar_t* url, const wchar_t* name, const wchar_t* value);
@@ -65,17 +79,18 @@ class CUrlLoader {
   DWORD BytesReceived() const { return bytesReceived; }
 
  private:
+  class CTransfer;
   bool OpenInternet();
-  // Steps from opening the URL to the status; the caller closes the request and reports the end.
-  bool Transfer(CUniqueT<InternetHandleTraits>& request, CBuffer& buffer, const wchar_t* url,
-                const wchar_t* headers, DWORD flags, bool& cancel);
-  bool ReadStatus(HINTERNET request);
+  // Follows the worker's transfer on the calling thread until it ends, is cancelled, falls silent for too
+  // long or the thread is told to quit; reports every step to the callback in order.
+  bool Follow(CTransfer& transfer, CBuffer& buffer, bool& cancel);
   void Fail(DWORD error);
 
   IUrlLoaderCallback* callback;
   const WinInetApi* api;  // null when WinInet cannot be loaded: every Load then fails at its start
   std::wstring agent;
-  CUniqueT<InternetHandleTraits> internet;
+  // Shared with the workers, so an abandoned one can still finish with it after the loader is gone.
+  std::shared_ptr<CUniqueT<InternetHandleTraits>> internet;
   DWORD bytesReceived = 0;
   DWORD contentLength = 0;
   DWORD maximumBytes;

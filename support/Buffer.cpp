@@ -22,7 +22,8 @@ bool AddChecked(uint32_t a, uint32_t b, uint32_t* sum) {
 CBuffer::CBuffer(CBuffer&& other) noexcept
     : data(std::exchange(other.data, nullptr)),
       capacity(std::exchange(other.capacity, 0)),
-      length(std::exchange(other.length, 0)) {}
+      length(std::exchange(other.length, 0)),
+      reserved(std::exchange(other.reserved, 0)) {}
 
 CBuffer& CBuffer::operator=(CBuffer&& other) noexcept {
   if (this != &other) {
@@ -30,6 +31,7 @@ CBuffer& CBuffer::operator=(CBuffer&& other) noexcept {
     data = std::exchange(other.data, nullptr);
     capacity = std::exchange(other.capacity, 0);
     length = std::exchange(other.length, 0);
+    reserved = std::exchange(other.reserved, 0);
   }
   return *this;
 }
@@ -39,11 +41,43 @@ bool CBuffer::Grow(uint32_t n) {
   uint32_t needed;
   if (!AddChecked(n, 4, &needed)) return false;
   uint32_t newCapacity;
+  if (reserved) return AddChecked(length, needed, &newCapacity) && GrowReserved(newCapacity);
   if (!AddChecked(length, step > needed ? step : needed, &newCapacity)) return false;
   void* grown = std::realloc(data, newCapacity);
   if (!grown) return false;
   data = static_cast<uint8_t*>(grown);
   capacity = newCapacity;
+  return true;
+}
+
+bool CBuffer::ReserveAddressSpace(uint32_t bytes) {
+  if (data || bytes == 0) return false;
+  void* space = VirtualAlloc(nullptr, bytes, MEM_RESERVE, PAGE_NOACCESS);
+  if (!space) return false;
+  data = static_cast<uint8_t*>(space);
+  reserved = bytes;
+  return true;
+}
+
+bool CBuffer::GrowReserved(uint32_t needed) {
+  if (needed <= reserved) {
+    // Committed in steps of an eighth of what is there (at least 1 MB): few calls, and a body never costs
+    // more than an eighth beyond its size.
+    const uint32_t kMinimumStep = 1u << 20;
+    uint32_t step = capacity / 8 > kMinimumStep ? capacity / 8 : kMinimumStep;
+    uint32_t target = needed - capacity >= step ? needed : (reserved - capacity > step ? capacity + step : reserved);
+    if (!VirtualAlloc(data + capacity, target - capacity, MEM_COMMIT, PAGE_READWRITE)) return false;
+    capacity = target;
+    return true;
+  }
+  // Past the reservation: an ordinary heap block from here on.
+  void* moved = std::malloc(needed);
+  if (!moved) return false;
+  if (length) std::memcpy(moved, data, length);
+  VirtualFree(data, 0, MEM_RELEASE);
+  data = static_cast<uint8_t*>(moved);
+  capacity = needed;
+  reserved = 0;
   return true;
 }
 
@@ -120,7 +154,12 @@ bool CBuffer::AppendFormatV(const wchar_t* format, va_list args) {
 }
 
 void CBuffer::Free() {
-  std::free(data);
+  if (reserved) {
+    VirtualFree(data, 0, MEM_RELEASE);
+    reserved = 0;
+  } else {
+    std::free(data);
+  }
   data = nullptr;
   capacity = 0;
   length = 0;

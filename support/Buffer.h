@@ -23,6 +23,11 @@ class CBuffer {
   bool Grow(uint32_t n);
   // True when the capacity already holds length + n bytes, else Grow(n).
   bool Reserve(uint32_t n);
+  // For a body of unknown size: reserves address space for up to `bytes` and commits it as the data grows,
+  // so growing never copies the data into a larger block and never holds two copies at once. Beyond the
+  // reservation the buffer moves to the heap as usual. Only on a buffer without storage; false (nothing
+  // changed, heap growth as usual) when the address space cannot be had.
+  bool ReserveAddressSpace(uint32_t bytes);
   bool Append(const void* bytes, uint32_t n);
   bool Assign(const void* bytes, uint32_t n);
   // Stores text with its terminator and counts it without; null text empties the buffer.
@@ -46,9 +51,12 @@ class CBuffer {
   void SetLength(uint32_t n);
 
  private:
+  bool GrowReserved(uint32_t needed);
+
   uint8_t* data = nullptr;
   uint32_t capacity = 0;
   uint32_t length = 0;
+  uint32_t reserved = 0;  // address space reserved at data (committed up to capacity); 0 for heap storage
 };
 
 class CBufferStream final : public IStream {

@@ -26,14 +26,14 @@ TEST(PumpMessages, DispatchesEverythingWaitingAndLeavesQuitForTheModalLoop) {
   ASSERT_NE(nullptr, window);
 
   PumpWindow::dispatched = 0;
-  PumpMessages();  // an empty queue returns at once
+  EXPECT_TRUE(PumpMessages());  // an empty queue returns at once
   for (int i = 0; i < 3; ++i) PostMessageW(window, WM_APP, 0, 0);
-  PumpMessages();
+  EXPECT_TRUE(PumpMessages());
   EXPECT_EQ(3, PumpWindow::dispatched);
 
   PostQuitMessage(7);
   PostMessageW(window, WM_APP, 0, 0);
-  PumpMessages();
+  EXPECT_FALSE(PumpMessages());
   EXPECT_EQ(4, PumpWindow::dispatched);
   MSG message;
   ASSERT_TRUE(PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE));
