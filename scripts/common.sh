@@ -38,6 +38,15 @@ boot_prefix() {
     LC_ALL=$locale wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
       </dev/null >/dev/null 2>&1 && touch "$WINEPREFIX/corvane-no-crash-dialog"
   fi
+  # On a display of our own there is no window manager, and Wine would wait 2 s for one to confirm every
+  # window it hides (a closing dialog): there, windows are left unmanaged and hide at once, as on Windows.
+  # On a desktop of the user's, its manager frames and moves them.
+  local managed=Y
+  [ -n "${private_display:-}" ] && managed=N
+  if [ "$(cat "$WINEPREFIX/corvane-managed" 2>/dev/null)" != "$managed" ]; then
+    LC_ALL=$locale wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d $managed /f \
+      </dev/null >/dev/null 2>&1 && echo "$managed" >"$WINEPREFIX/corvane-managed"
+  fi
 }
 
 # Xvfb on a free display number, unless a display is given. Remembers what it started.
@@ -48,6 +57,7 @@ start_display() {
     if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
       Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
       started_pids+=($!)
+      private_display=":$n"
       export DISPLAY=":$n"
       for _ in $(seq 1 50); do
         [ -e "/tmp/.X11-unix/X$n" ] && return 0

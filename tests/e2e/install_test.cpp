@@ -72,4 +72,55 @@ TEST_F(EndToEnd, BothProductsAreInstalledThenThePartnersIsDetected) {
   EXPECT_EQ("QUILLORA|/passive /suppressclient\n", ReadBytes(log));
 }
 
+// A silent server never holds the window: closed while a manifest is awaited, the program ends at once with
+// no box; asked to cancel while an installer download is stalled, it asks at once and ends on Yes.
+TEST_F(EndToEnd, ASilentServerNeverHoldsTheWindow) {
+  const std::wstring manifest = L"/downloads/jp/download/xml/mgr/w-quillora/PagewingInstall.xml";
+  const std::wstring installer = L"/installers/QuilloraSetup.exe";
+  struct Case {
+    const char* name;
+    std::wstring stalled;
+    const char* meta;
+  } cases[] = {
+      {"manifest", manifest, R"({"mode": "stall", "stall_ms": 20000})"},
+      {"installer", installer, R"({"mode": "stall", "after": 65536, "stall_ms": 20000})"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(local_server::PublishSampleProducts(Installers()));
+    local_server::Put(c.stalled, c.stalled == installer ? ReadBytes(Installers() + L"\\QuilloraSetup.exe") : "",
+                      c.meta);
+    auto requested = [&] {
+      std::string path(c.stalled.begin(), c.stalled.end());
+      for (const std::string& line : local_server::Requests()) {
+        if (line.find(path) != std::string::npos) return true;
+      }
+      return false;
+    };
+    size_t before = local_server::Requests().size();
+    CInstallerProcess program;
+    ASSERT_TRUE(program.Start(e2e::ProgramFolder() + L"\\Installer.exe", L"", L"TMP=" + folder));
+    ASSERT_NE(nullptr, program.WaitForWindow(kTitle, 30000));
+    program.Click(9002);
+    program.PostCommand(IDOK);
+    ASSERT_TRUE(e2e::WaitFor([&] { return local_server::Requests().size() > before && requested(); }, 30000));
+    Sleep(300);  // well into the silence
+
+    DWORD asked = GetTickCount();
+    program.PostCommand(IDCANCEL);
+    if (c.stalled == installer) {
+      HWND box = program.WaitForMessageBox(1000);
+      ASSERT_NE(nullptr, box) << "the cancel question did not come within 1 s";
+      EXPECT_EQ(L"Are you sure you want to cancel?", CInstallerProcess::MessageBoxText(box));
+      CInstallerProcess::AnswerMessageBox(box, IDYES);
+    }
+    DWORD exitCode = 0;
+    ASSERT_TRUE(program.WaitForExit(2000, &exitCode)) << "still running 2 s after the close";
+    EXPECT_LT(GetTickCount() - asked, 2000u);
+    EXPECT_EQ(0xFFFFFFFFu, exitCode);
+    EXPECT_FALSE(e2e::FileExists(folder + L"\\QuilloraSetup.exe"));
+  }
+  ASSERT_TRUE(local_server::PublishSampleProducts(Installers()));
+}
+
 }  // namespace
