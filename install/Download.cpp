@@ -152,7 +152,7 @@ bool CInstallSession::DownloadProduct(ProductInfo& product, std::wstring& instal
       return false;
     }
     installerPath = CTempFileController::Instance()->MakeTempPath(product.fileName.c_str());
-    if (!WriteInstaller(installerPath, body)) {
+    if (installerPath.empty() || !WriteInstaller(installerPath, body)) {
       errorText = product.failureText;
       return false;
     }

@@ -118,6 +118,8 @@ class CUrlLoader::CTransfer {
   const CHandle wake;  // set when something new is there for the caller
   std::atomic<bool> signalled{false};
   std::atomic<bool> abandoned{false};
+  // Without a callback nobody is shown the progress: each read need not wake the caller.
+  std::atomic<bool> wantsProgress{true};
 
   // The worker's alone until `finished`; the caller reads them afterwards (or copies the body under lock).
   CBuffer body;
@@ -265,7 +267,7 @@ class CUrlLoader::CTransfer {
         received = held + read;
         lastActivity = GetTickCount();
       }
-      Signal();
+      if (wantsProgress) Signal();
     }
     Post(Kind::BodyEnd, capped ? 0 : 1);
 
@@ -379,6 +381,7 @@ bool CUrlLoader::Load(CBuffer& buffer, const wchar_t* url, const wchar_t* header
 
   auto transfer = std::make_shared<CTransfer>(api, internet, url, headers, flags, maximumBytes,
                                               relaxCertificateChecks);
+  transfer->wantsProgress = callback != nullptr;
   if (!transfer->wake) {
     Fail(GetLastError());
     if (callback) callback->OnEnd(this, false);

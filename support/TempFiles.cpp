@@ -1,5 +1,9 @@
 #include "support/TempFiles.h"
 
+#include <ntsecapi.h>
+
+#include <cwchar>
+
 #include "support/File.h"
 
 namespace {
@@ -25,7 +29,23 @@ std::wstring GetTempDirectory() {
 }
 
 std::wstring CTempFileProvider::MakeTempPath(const wchar_t* fileName, bool keep) {
-  std::wstring path = GetTempDirectory();
+  const std::wstring base = GetTempDirectory();
+  for (int attempt = 0; folder.empty() && attempt < 16; ++attempt) {
+    // 64 random bits: nobody can prepare the folder (or a DLL inside it) before it exists.
+    unsigned char random[8];
+    if (!RtlGenRandom(random, sizeof(random))) return std::wstring();
+    wchar_t name[32];
+    swprintf(name, 32, L"Quillora-%02x%02x%02x%02x%02x%02x%02x%02x", random[0], random[1], random[2], random[3],
+             random[4], random[5], random[6], random[7]);
+    std::wstring candidate = base + name;
+    if (CreateDirectoryW(candidate.c_str(), nullptr)) {
+      folder = candidate + L"\\";
+    } else if (GetLastError() != ERROR_ALREADY_EXISTS) {
+      return std::wstring();
+    }
+  }
+  if (folder.empty()) return std::wstring();
+  std::wstring path = folder;
   PathAppendComponent(path, fileName);
   Register(path, keep);
   return path;
@@ -38,4 +58,6 @@ void CTempFileProvider::Cleanup() {
     if (!entry.keep && FileExists(entry.path.c_str(), true)) DeleteFileW(entry.path.c_str());
   }
   files.clear();
+  // Fails, as it should, while anything is left inside: a kept file, or one still open.
+  if (!folder.empty()) RemoveDirectoryW(folder.c_str());
 }

@@ -72,6 +72,46 @@ TEST_F(EndToEnd, BothProductsAreInstalledThenThePartnersIsDetected) {
   EXPECT_EQ("QUILLORA|/passive /suppressclient\n", ReadBytes(log));
 }
 
+// The installers are written to, and run from, a folder of this run's own: files of those names that others
+// left in the temporary folder (one held open without write sharing) stay as they were, a DLL planted there
+// is not loaded by a started installer, and the private folder is gone after exit.
+TEST_F(EndToEnd, InstallersRunFromAPrivateFolderAndTouchNothingElse) {
+  const std::string theirs[] = {"somebody's QuilloraSetup.exe", "somebody's setup.exe"};
+  const std::wstring names[] = {folder + L"\\QuilloraSetup.exe", folder + L"\\setup.exe"};
+  for (int i = 0; i < 2; ++i) {
+    std::ofstream(names[i].c_str(), std::ios::binary) << theirs[i];
+  }
+  HANDLE held = CreateFileW(names[1].c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, held);
+  ASSERT_TRUE(CopyFileW((e2e::ProgramFolder() + L"\\planted_dll.dll").c_str(),
+                        (folder + L"\\corvane_probe.dll").c_str(), FALSE));
+
+  CInstallerProcess installer;
+  std::wstring environment = L"TMP=" + folder + std::wstring(1, L'\0') + L"CORVANE_INSTALLER_LOG=" + log +
+                             std::wstring(1, L'\0') + L"CORVANE_INSTALLER_LOAD=corvane_probe.dll";
+  ASSERT_TRUE(installer.Start(e2e::ProgramFolder() + L"\\Installer.exe", L"", environment));
+  ASSERT_NE(nullptr, installer.WaitForWindow(kTitle, 30000));
+  installer.Click(9002);
+  installer.PostCommand(IDOK);
+  ASSERT_TRUE(e2e::WaitFor([&] { return installer.IsVisible(9001); }, 120000)) << "the last page never came";
+  installer.PostCommand(9001);
+  DWORD exitCode = 0;
+  ASSERT_TRUE(installer.WaitForExit(15000, &exitCode));
+  CloseHandle(held);
+
+  for (int i = 0; i < 2; ++i) EXPECT_EQ(theirs[i], ReadBytes(names[i]));
+  EXPECT_FALSE(e2e::FileExists(folder + L"\\corvane_probe.dll.loaded")) << "an installer loaded the planted DLL";
+  // Both ran from the same new folder inside the temporary folder, which is gone now.
+  std::string ran = ReadBytes(log), prefix = " ran from " + std::string(folder.begin(), folder.end()) + "\\Quillora-";
+  size_t quillora = ran.find("QUILLORA" + prefix), pagewing = ran.find("PAGEWING" + prefix);
+  ASSERT_NE(std::string::npos, quillora) << ran;
+  ASSERT_NE(std::string::npos, pagewing) << ran;
+  std::string privateFolder = ran.substr(quillora + 8 + 10, folder.size() + 1 + 25);
+  EXPECT_NE(std::string::npos, ran.find(privateFolder + "\\QuilloraSetup.exe"));
+  EXPECT_NE(std::string::npos, ran.find(privateFolder + "\\setup.exe"));
+  EXPECT_FALSE(e2e::FileExists(std::wstring(privateFolder.begin(), privateFolder.end())));
+}
+
 // A silent server never holds the window: closed while a manifest is awaited, the program ends at once with
 // no box; asked to cancel while an installer download is stalled, it asks at once and ends on Yes.
 TEST_F(EndToEnd, ASilentServerNeverHoldsTheWindow) {

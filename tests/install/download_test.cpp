@@ -5,7 +5,9 @@
 
 #include "LocalServer.h"
 #include "ScriptedWindow.h"
+#include "support/AtExit.h"
 #include "support/File.h"
+#include "support/TempFiles.h"
 
 namespace {
 
@@ -45,10 +47,16 @@ class DownloadProduct : public ::testing::Test {
     SetEnvironmentVariableW(L"TMP", temp.c_str());
   }
   void TearDown() override {
+    RunAtExitCalls();  // each test downloads into a private folder of its own
     SetEnvironmentVariableW(L"TMP", savedTmp.empty() ? nullptr : savedTmp.c_str());
     for (const wchar_t* name : {L"\\QuilloraSetup.exe", L"\\setup.exe", L"\\local.exe"})
       DeleteFileW((temp + name).c_str());
     RemoveDirectoryW(temp.c_str());
+  }
+  // Where a download of that name lands: in the run's private folder once there is one.
+  std::wstring Downloaded(const wchar_t* name) const {
+    CTempFileController* files = CTempFileController::Existing();
+    return (files && !files->Folder().empty() ? files->Folder() : temp + L"\\") + name;
   }
   static std::string Fixture(const wchar_t* kind, const wchar_t* name) {
     return ReadBytes(BuildPath(std::wstring(L"installers\\") + kind + L"\\" + name));
@@ -78,7 +86,7 @@ TEST_F(DownloadProduct, VerdictsAndWhatStaysOnDisk) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    DeleteFileW((temp + L"\\QuilloraSetup.exe").c_str());
+    DeleteFileW(Downloaded(L"QuilloraSetup.exe").c_str());
     local_server::Put(L"/installers/QuilloraSetup.exe", c.served, c.meta);
     CScriptedWindow window;
     CInstallSession session(window);
@@ -90,17 +98,18 @@ TEST_F(DownloadProduct, VerdictsAndWhatStaysOnDisk) {
     CProgress progress;
     EXPECT_EQ(c.expected, session.DownloadProduct(product, path, error, &progress));
     EXPECT_EQ(c.error, error);
-    EXPECT_EQ(c.fileLeft, FileExists((temp + L"\\QuilloraSetup.exe").c_str(), true));
+    EXPECT_EQ(c.fileLeft, FileExists(Downloaded(L"QuilloraSetup.exe").c_str(), true));
     if (c.expected) {
-      EXPECT_EQ(temp + L"\\QuilloraSetup.exe", path);
+      EXPECT_EQ(Downloaded(L"QuilloraSetup.exe"), path);
       EXPECT_EQ(c.served, ReadBytes(path));
       EXPECT_GT(progress.reports, 1);
     }
   }
 }
 
-TEST_F(DownloadProduct, AnOldFileOfTheSameNameIsReplaced) {
-  { std::ofstream((temp + L"\\setup.exe").c_str(), std::ios::binary) << "left from an earlier run"; }
+// Somebody else's file of the installer's name in the temporary folder is neither replaced nor deleted.
+TEST_F(DownloadProduct, AFileOfTheSameNameElsewhereIsNotTouched) {
+  { std::ofstream((temp + L"\\setup.exe").c_str(), std::ios::binary) << "somebody else's"; }
   const std::string signedSetup = Fixture(L"signed", L"setup.exe");
   local_server::Put(L"/installers/setup.exe", signedSetup);
   CScriptedWindow window;
@@ -109,6 +118,10 @@ TEST_F(DownloadProduct, AnOldFileOfTheSameNameIsReplaced) {
   std::wstring path, error;
   ASSERT_TRUE(session.DownloadProduct(session.pagewing, path, error, nullptr));
   EXPECT_EQ(signedSetup, ReadBytes(path));
+  session.pagewing.installerHold.reset();
+  RunAtExitCalls();
+  EXPECT_FALSE(FileExists(path.c_str(), false));
+  EXPECT_EQ("somebody else's", ReadBytes(temp + L"\\setup.exe"));
 }
 
 TEST_F(DownloadProduct, FailuresWithoutAFile) {
@@ -137,7 +150,7 @@ TEST_F(DownloadProduct, FailuresWithoutAFile) {
     std::wstring path, error;
     EXPECT_FALSE(session.DownloadProduct(session.quillora, path, error, &progress));
     EXPECT_EQ(c.error, error);
-    EXPECT_FALSE(FileExists((temp + L"\\QuilloraSetup.exe").c_str(), false));
+    EXPECT_FALSE(FileExists(Downloaded(L"QuilloraSetup.exe").c_str(), false));
   }
 }
 

@@ -76,9 +76,21 @@ class Workflow : public ::testing::Test {
     local_server::Put(L"/location-check", "elsewhere");
   }
 
+  // An installer in the temporary folder or in a run's private folder inside it.
   bool TempHoldsInstallers() const {
-    return FileExists((temp + L"\\QuilloraSetup.exe").c_str(), true) ||
-           FileExists((temp + L"\\setup.exe").c_str(), true);
+    std::vector<std::wstring> folders{temp + L"\\"};
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((temp + L"\\Quillora-*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+      do folders.push_back(temp + L"\\" + found.cFileName + L"\\");
+      while (FindNextFileW(search, &found));
+      FindClose(search);
+    }
+    for (const std::wstring& folder : folders) {
+      if (FileExists((folder + L"QuilloraSetup.exe").c_str(), true) || FileExists((folder + L"setup.exe").c_str(), true))
+        return true;
+    }
+    return false;
   }
 
   CScriptedMsi nothingInstalled{{}};
