@@ -8,5 +8,9 @@ set(CORVANE_PARTNER_HOST "download.pagewing.example" CACHE STRING "Host of the p
 set(CORVANE_REGION_HOST "www.quillora.example" CACHE STRING "Host of the region check (HTTPS)")
 set(CORVANE_QUILLORA_TOS_HOST "www.quillora.example" CACHE STRING "Host of the main product's terms page (HTTP)")
 set(CORVANE_PAGEWING_TOS_HOST "www.pagewing.example" CACHE STRING "Host of the partner's licence pages (HTTP)")
+# Subject name (CN) of the certificate that must have signed each product's installer; empty accepts any
+# publisher the system trusts.
+set(CORVANE_QUILLORA_PUBLISHER "" CACHE STRING "Publisher that must have signed the main product's installer")
+set(CORVANE_PAGEWING_PUBLISHER "" CACHE STRING "Publisher that must have signed the partner's installer")
 
 configure_file(${CMAKE_CURRENT_LIST_DIR}/deployment.h.in ${CMAKE_BINARY_DIR}/generated/deployment.h @ONLY)

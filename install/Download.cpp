@@ -107,7 +107,29 @@ UINT VerdictMessageId(SignatureVerdict verdict) {
   }
 }
 
-SignatureVerdict VerifyFileSignature(const std::wstring& path, HANDLE handle) {
+namespace {
+
+// True when the signer's certificate of a verification kept open in state has this subject name.
+bool SignedBy(HANDLE state, const std::wstring& publisher) {
+  static const auto providerData = SystemProc<CRYPT_PROVIDER_DATA*(WINAPI*)(HANDLE)>(
+      L"wintrust.dll", "WTHelperProvDataFromStateData");
+  static const auto signerOf = SystemProc<CRYPT_PROVIDER_SGNR*(WINAPI*)(CRYPT_PROVIDER_DATA*, DWORD, BOOL, DWORD)>(
+      L"wintrust.dll", "WTHelperGetProvSignerFromChain");
+  static const auto nameOf = SystemProc<DWORD(WINAPI*)(PCCERT_CONTEXT, DWORD, DWORD, void*, LPWSTR, DWORD)>(
+      L"crypt32.dll", "CertGetNameStringW");
+  if (!providerData || !signerOf || !nameOf) return false;
+  CRYPT_PROVIDER_DATA* data = providerData(state);
+  CRYPT_PROVIDER_SGNR* signer = data ? signerOf(data, 0, FALSE, 0) : nullptr;
+  if (!signer || signer->csCertChain == 0 || !signer->pasCertChain || !signer->pasCertChain[0].pCert) return false;
+  wchar_t name[256];
+  DWORD length = nameOf(signer->pasCertChain[0].pCert, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, name, 256);
+  // The length counts the terminator; a name that did not fit is no match.
+  return length > 1 && length < 256 && publisher == name;
+}
+
+}  // namespace
+
+SignatureVerdict VerifyFileSignature(const std::wstring& path, HANDLE handle, const std::wstring& publisher) {
   WINTRUST_FILE_INFO file = {};
   file.cbStruct = sizeof(file);
   file.pcwszFilePath = path.c_str();
@@ -118,10 +140,19 @@ SignatureVerdict VerifyFileSignature(const std::wstring& path, HANDLE handle) {
   data.fdwRevocationChecks = WTD_REVOKE_NONE;
   data.dwUnionChoice = WTD_CHOICE_FILE;
   data.pFile = &file;
-  data.dwStateAction = 0;  // no state kept, so no closing call is needed
+  // The signer is only known while the verification's state is kept: then it must be closed again.
+  data.dwStateAction = publisher.empty() ? WTD_STATEACTION_IGNORE : WTD_STATEACTION_VERIFY;
   GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
   LONG result = CallWinVerifyTrust(&action, &data);
-  return VerdictFromTrustResult(result, GetLastError());
+  SignatureVerdict verdict = VerdictFromTrustResult(result, GetLastError());
+  if (data.hWVTStateData) {
+    // A trusted signature of somebody else's is refused like a broken one.
+    if (verdict == SignatureVerdict::Valid && !SignedBy(data.hWVTStateData, publisher))
+      verdict = SignatureVerdict::Error;
+    data.dwStateAction = WTD_STATEACTION_CLOSE;
+    CallWinVerifyTrust(&action, &data);
+  }
+  return verdict;
 }
 
 bool CInstallSession::DownloadProduct(ProductInfo& product, std::wstring& installerPath, std::wstring& errorText,
@@ -168,7 +199,7 @@ bool CInstallSession::DownloadProduct(ProductInfo& product, std::wstring& instal
   if (!hold) hold = Hold(installerPath);
 
   // Verified through the hold, so the verdict is about the very bytes that will run.
-  SignatureVerdict verdict = VerifyFileSignature(installerPath, hold ? hold->Get() : nullptr);
+  SignatureVerdict verdict = VerifyFileSignature(installerPath, hold ? hold->Get() : nullptr, product.publisher);
   // A file that cannot be held (someone has it open for writing) is not run, whatever it says now.
   if (verdict == SignatureVerdict::Valid && !hold) verdict = SignatureVerdict::Error;
   if (verdict == SignatureVerdict::Valid) {

@@ -29,10 +29,11 @@ bool operator>=(const ProductVersion& installed, const ProductVersion& offered);
 ProductVersion ParseVersion(const std::wstring& text);
 
 struct ProductInfo {
-  explicit ProductInfo(const wchar_t* installerFileName) : fileName(installerFileName) {}
+  explicit ProductInfo(const wchar_t* installerFileName, const wchar_t* expectedPublisher = L"")
+      : fileName(installerFileName), publisher(expectedPublisher) {}
 
-  // Back to the state before its manifest was read; keeps only the installer's file name.
-  void Reset() { *this = ProductInfo(fileName.c_str()); }
+  // Back to the state before its manifest was read; keeps only the installer's file name and publisher.
+  void Reset() { *this = ProductInfo(fileName.c_str(), publisher.c_str()); }
 
   std::wstring failureText;       // shown when its manifest or installer cannot be fetched
   bool manifestRead = false;      // the manifest was fetched and accepted; not fetched again
@@ -42,7 +43,8 @@ struct ProductInfo {
   uint64_t length = 0;            // expected installer size in bytes; 0: not given, not checked
   std::wstring location;          // installer URL or path, from the manifest
   std::wstring params;            // installer command line
-  std::wstring fileName;          // the downloaded installer's name in the temporary folder
+  std::wstring fileName;          // the downloaded installer's name in the private download folder
+  std::wstring publisher;         // subject name of the certificate that must have signed it; empty: any trusted
   ProductVersion manifestVersion;
   ProductVersion installedVersion;
   std::wstring installLocation;   // installation folder reported by Windows Installer (main product)

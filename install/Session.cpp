@@ -14,6 +14,8 @@ const wchar_t kPagewingManifestUrl[] =
 const wchar_t kPagewingChinaManifestUrl[] =
     L"https://" CORVANE_PARTNER_HOST L"/downloads/jp/download/xml/mgr/w-quillora/cn/PagewingInstall.xml";
 const wchar_t kRegionCheckUrl[] = L"https://" CORVANE_REGION_HOST L"/location-check/";
+const wchar_t kQuilloraPublisher[] = CORVANE_QUILLORA_PUBLISHER;
+const wchar_t kPagewingPublisher[] = CORVANE_PAGEWING_PUBLISHER;
 
 namespace {
 

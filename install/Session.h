@@ -50,6 +50,9 @@ extern const wchar_t kQuilloraManifestUrl[];
 extern const wchar_t kPagewingManifestUrl[];
 extern const wchar_t kPagewingChinaManifestUrl[];
 extern const wchar_t kRegionCheckUrl[];
+// Who must have signed each product's installer (empty: any publisher the system trusts); deployment settings.
+extern const wchar_t kQuilloraPublisher[];
+extern const wchar_t kPagewingPublisher[];
 
 // The partner's manifest address: the China one when the region check answers exactly "CHINA", else the
 // default. Decided once per process; a failed check keeps the default for good.
@@ -60,8 +63,10 @@ void ForgetPagewingManifestUrlForTesting();
 enum class SignatureVerdict { Valid = 0, NoSignature, Invalid, Disallowed, NotTrusted, Disabled, Error };
 
 // Authenticode check of a file with the system's trust policy, no UI and no revocation check. With an open
-// handle the check reads through it, so it judges exactly the file the handle holds.
-SignatureVerdict VerifyFileSignature(const std::wstring& path, HANDLE file = nullptr);
+// handle the check reads through it, so it judges exactly the file the handle holds. With a publisher, a
+// signature the system trusts is still an Error unless the signer's certificate has that subject name.
+SignatureVerdict VerifyFileSignature(const std::wstring& path, HANDLE file = nullptr,
+                                     const std::wstring& publisher = std::wstring());
 // How a WinVerifyTrust result (and the last error that came with it) reads as a verdict.
 SignatureVerdict VerdictFromTrustResult(LONG result, DWORD lastError);
 // The message id of a verdict's text; 0 for Valid.
@@ -123,8 +128,8 @@ class CInstallSession : public IUrlLoaderCallback {
   int RunInstaller(const std::wstring& path, const std::wstring& params, bool elevate, bool wait,
                    std::shared_ptr<CFileHandle> hold = nullptr);
 
-  ProductInfo pagewing{L"setup.exe"};
-  ProductInfo quillora{L"QuilloraSetup.exe"};
+  ProductInfo pagewing{L"setup.exe", kPagewingPublisher};
+  ProductInfo quillora{L"QuilloraSetup.exe", kQuilloraPublisher};
   bool cancelRequested = false;
   int pendingDownloads = 0;  // downloads counted in totalBytes and not yet ended
   uint64_t totalBytes = 0;   // expected sizes of the needed installers; 0 when one is not given

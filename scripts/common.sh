@@ -150,13 +150,16 @@ trust_test_ca() {
   echo "$fingerprint" >"$marker"
 }
 
-# Points the build's deployment hosts at the running local update server and rebuilds what that changes:
+# Points the build's deployment hosts at the running local update server, expects the test publisher's
+# signature on both installers, and rebuilds what that changes:
 # the test and demo builds of Installer.exe fetch from it. Nothing is rebuilt when the ports are unchanged.
 configure_for_local_server() {
   configure_and_build -DCORVANE_UPDATE_HOST="localhost:$CORVANE_HTTPS_PORT" \
     -DCORVANE_PARTNER_HOST="localhost:$CORVANE_HTTPS_PORT" -DCORVANE_REGION_HOST="localhost:$CORVANE_HTTPS_PORT" \
     -DCORVANE_QUILLORA_TOS_HOST="localhost:$CORVANE_HTTP_PORT" \
-    -DCORVANE_PAGEWING_TOS_HOST="localhost:$CORVANE_HTTP_PORT" >/dev/null
+    -DCORVANE_PAGEWING_TOS_HOST="localhost:$CORVANE_HTTP_PORT" \
+    -DCORVANE_QUILLORA_PUBLISHER="Corvane Test Code Signing" -DCORVANE_PAGEWING_PUBLISHER="Corvane Test Code Signing" \
+    >/dev/null
 }
 
 # Publishes the signed sample installers and manifests that offer them on the running local server, as a

@@ -82,6 +82,8 @@ TEST_F(DownloadProduct, VerdictsAndWhatStaysOnDisk) {
       {"one byte more than the length", signedSetup, "", -1, false, English(31060), false},
       {"unsigned", Fixture(L"unsigned", L"QuilloraSetup.exe"), "", 0, false, English(31051), false},
       {"tampered", Fixture(L"tampered", L"QuilloraSetup.exe"), "", 0, false, English(31056), false},
+      // The test build expects the test publisher: a trusted signature of another one is refused.
+      {"another publisher", Fixture(L"other", L"QuilloraSetup.exe"), "", 0, false, English(31056), false},
       {"404", "<html>gone</html>", R"({"status": 404})", INT64_MIN, false, English(31042), false},
   };
   for (const Case& c : cases) {
@@ -207,6 +209,25 @@ TEST_F(DownloadProduct, AFolderThatCannotTakeTheFileFailsWithTheProductsText) {
   std::wstring path, error;
   EXPECT_FALSE(session.DownloadProduct(session.quillora, path, error, nullptr));
   EXPECT_EQ(English(31042), error);
+}
+
+// With an expected publisher only its signature passes; without one, any the system trusts.
+TEST(SignatureVerdicts, TheExpectedPublisherMustHaveSigned) {
+  const std::wstring ours = L"Corvane Test Code Signing";
+  struct Case {
+    const wchar_t* kind;
+    std::wstring publisher;
+    SignatureVerdict verdict;
+  } cases[] = {
+      {L"signed", L"", SignatureVerdict::Valid},         {L"other", L"", SignatureVerdict::Valid},
+      {L"signed", ours, SignatureVerdict::Valid},        {L"other", ours, SignatureVerdict::Error},
+      {L"signed", L"Corvane Test", SignatureVerdict::Error},  // a prefix is another name
+      {L"unsigned", ours, SignatureVerdict::NoSignature},
+  };
+  for (const Case& c : cases) {
+    std::wstring path = BuildPath(std::wstring(L"installers\\") + c.kind + L"\\setup.exe");
+    EXPECT_EQ(c.verdict, VerifyFileSignature(path, nullptr, c.publisher)) << c.kind << " " << c.publisher.size();
+  }
 }
 
 TEST(SignatureVerdicts, TrustResultsReadAsVerdicts) {
