@@ -151,7 +151,41 @@ void CCorvaneDlg::OnAgreeClicked() {
 }
 
 int CCorvaneDlg::ShowMessage(const std::wstring& text, UINT type, bool ownerless) {
-  return MessageBoxW(ownerless ? nullptr : hwnd, text.c_str(), LoadResString(kCaption).c_str(), type);
+  // A box without owner (the cancel question) would fall behind the window at the first click on it.
+  return MessageBoxW(ownerless ? nullptr : hwnd, text.c_str(), LoadResString(kCaption).c_str(),
+                     ownerless ? type | MB_TOPMOST : type);
+}
+
+namespace {
+
+struct BoxSearch {
+  HWND dialog;
+  HWND box;
+};
+
+// The first visible dialog-class window of the thread other than the main one: the open message box.
+BOOL CALLBACK FindMessageBox(HWND window, LPARAM data) {
+  auto* search = reinterpret_cast<BoxSearch*>(data);
+  wchar_t name[16] = {};
+  GetClassNameW(window, name, 16);
+  if (window == search->dialog || !IsWindowVisible(window) || lstrcmpW(name, L"#32770") != 0) return TRUE;
+  search->box = window;
+  return FALSE;
+}
+
+}  // namespace
+
+void CCorvaneDlg::BringMessageToFront() {
+  BoxSearch search = {hwnd, nullptr};
+  EnumThreadWindows(GetCurrentThreadId(), FindMessageBox, reinterpret_cast<LPARAM>(&search));
+  if (search.box) SetForegroundWindow(search.box);
+}
+
+void CCorvaneDlg::OnUnexpectedFailure() {
+  // Nothing more can be trusted to go right: say so once and end; the at-exit drain still deletes the
+  // installers that were written.
+  ShowMessage(LoadResString(kUnknownFailure), MB_OK | MB_ICONERROR, false);
+  Close(IDCANCEL);
 }
 
 void CCorvaneDlg::SetPage(int page) {

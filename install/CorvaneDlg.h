@@ -32,6 +32,7 @@ class CCorvaneDlg : public CDialog, private ISessionWindow, private ILiteTextCal
   bool OnInitDialog();
   void OnAgreeClicked();
   void OnPaint(HDC given);
+  void OnUnexpectedFailure() override;
   HFONT Font() const { return reinterpret_cast<HFONT>(SendMessageW(hwnd, WM_GETFONT, 0, 0)); }
 
   // The session's window. The agreement group and the start button belong to the welcome page only, the
@@ -42,6 +43,7 @@ class CCorvaneDlg : public CDialog, private ISessionWindow, private ILiteTextCal
   void SetProgress(DWORD range, DWORD position) override;
   void EnableStart(bool enabled) override;
   void Close(int result) override;
+  void BringMessageToFront() override;
   void SendToBack() override;
   void OpenWebPage(const std::wstring& url) override;
   void Pump() override;

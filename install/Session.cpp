@@ -1,5 +1,6 @@
 #include "install/Session.h"
 
+#include <utility>
 #include <vector>
 
 #include "app/Shell.h"
@@ -137,7 +138,9 @@ bool CInstallSession::FetchUrl(const std::wstring& url, CBuffer& buffer, const P
     return false;
   }
   CUrlLoader loader(callback, kAgent);
+  callbackFailure = nullptr;
   bool loaded = loader.Load(buffer, url.c_str(), nullptr, kRequestFlags);
+  if (callbackFailure) std::rethrow_exception(std::exchange(callbackFailure, nullptr));
   // The loader cannot tell a cancellation from a failure; the session's own flag can. A request given up
   // because the window is closing (a quit message) is no failure to tell the user about either.
   cancelled = cancelRequested || (!loaded && loader.LastError() == ERROR_CANCELLED);
@@ -153,6 +156,7 @@ bool CInstallSession::ReadManifest(Product which) {
   ProductInfo& product = isPagewing ? pagewing : quillora;
   if (product.manifestRead) return true;
   product.Reset();
+  current = &product;
   product.failureText = isPagewing ? FormatResString(kProductDownloadFailed, kPagewingName)
                                    : LoadResString(kQuilloraDownloadFailed);
 

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <exception>
 #include <string>
 
 #include "install/Product.h"
@@ -39,6 +40,8 @@ class ISessionWindow {
   virtual void OpenWebPage(const std::wstring& url) = 0;
   // Handles what is waiting in the message queue, so the window stays alive during long steps.
   virtual void Pump() = 0;
+  // Brings the open message box to the front (a second request for the same question).
+  virtual void BringMessageToFront() = 0;
   virtual HWND Handle() const = 0;
 
  protected:
@@ -86,10 +89,12 @@ class CInstallSession : public IUrlLoaderCallback {
 
   // The start button: read both manifests, download and verify what is needed, run the installers, and
   // end on the last page, back on the first, or with the window closed. The start button is disabled
-  // while it runs and enabled again on every way out.
+  // while it runs and enabled again on every way out. Nothing it throws gets out: an unexpected failure
+  // (memory running out) is told as the failure of the product at hand, and the window closes.
   void OnStart();
-  // The close box or Esc, by page: closes on the first and last page, asks whether to cancel a download,
-  // moves the window back while an installer runs.
+  // The close box or Esc, by page: closes on the first and last page, asks whether to cancel a download
+  // (once: a request while the question is open brings it forward), moves the window back while an
+  // installer runs.
   void OnCancel();
   // The launch button: starts the installed application with /PagewingSetup, then closes.
   void OnLaunch();
@@ -98,7 +103,8 @@ class CInstallSession : public IUrlLoaderCallback {
   void SetPage(int newPage);
   int GetPage() const { return page; }
 
-  // Progress of an installer download: one bar over both downloads when both sizes are known.
+  // Progress of an installer download: one bar over both downloads when both sizes are known, else one
+  // per download over its own length. An exception in them is kept and thrown again after the load.
   void OnBegin(CUrlLoader* loader, const wchar_t* url, DWORD flags) override;
   void OnProgress(CUrlLoader* loader, DWORD received, DWORD contentLength, bool* cancel) override;
   void OnError(CUrlLoader* loader, DWORD error) override;
@@ -131,12 +137,15 @@ class CInstallSession : public IUrlLoaderCallback {
   ProductInfo pagewing{L"setup.exe", kPagewingPublisher};
   ProductInfo quillora{L"QuilloraSetup.exe", kQuilloraPublisher};
   bool cancelRequested = false;
+  // Counted afresh at every start.
   int pendingDownloads = 0;  // downloads counted in totalBytes and not yet ended
   uint64_t totalBytes = 0;   // expected sizes of the needed installers; 0 when one is not given
   uint64_t doneBytes = 0;    // expected sizes of the installers downloaded so far
 
  private:
   enum class Product { Pagewing, Quillora };
+  void Work();
+  void ShowDownloadProgress(DWORD received, DWORD contentLength, bool* cancel);
   bool ReadManifest(Product which);
   // Download and verify one product on its page; false when the window was closed.
   bool FetchInstaller(ProductInfo& product, int downloadPage);
@@ -144,6 +153,9 @@ class CInstallSession : public IUrlLoaderCallback {
   int Install(ProductInfo& product, int setupPage);
 
   int page = PageWelcome;
+  bool asking = false;                     // the cancel question is open
+  const ProductInfo* current = nullptr;    // the product whose manifest or installer is at hand
+  std::exception_ptr callbackFailure;      // thrown in a loader callback, to be thrown again after the load
 
   ISessionWindow& window;
 };

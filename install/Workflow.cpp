@@ -31,6 +31,23 @@ void CInstallSession::SetPage(int newPage) {
 
 void CInstallSession::OnStart() {
   CStartButtonGuard startButton(window);
+  try {
+    Work();
+  } catch (...) {
+    // Memory ran out (or the like) somewhere on the way: say so once, in the words of the product at
+    // hand, and end. What was written is deleted by the at-exit drain as always.
+    try {
+      std::wstring text = current && !current->failureText.empty() ? current->failureText
+                                                                     : LoadResString(kUnknownFailure);
+      window.ShowMessage(text, MB_OK | MB_ICONERROR);
+    } catch (...) {
+    }
+    window.Close(IDCANCEL);
+  }
+  current = nullptr;
+}
+
+void CInstallSession::Work() {
   // Both manifests, always, in this order: the readers have told the user what went wrong.
   if (!ReadPagewingManifest() || !ReadQuilloraManifest()) {
     window.Close(IDCANCEL);
@@ -48,8 +65,12 @@ void CInstallSession::OnStart() {
   }
 
   cancelRequested = false;
+  // Every start counts from zero: after a failed installer and "continue", the bar starts over.
+  pendingDownloads = 0;
+  totalBytes = 0;
+  doneBytes = 0;
   if ((pagewing.needed && pagewing.length == 0) || (quillora.needed && quillora.length == 0)) {
-    totalBytes = 0;
+    // Without every size one bar cannot span both downloads: each runs over its own length.
   } else {
     for (const ProductInfo* product : {&pagewing, &quillora}) {
       if (!product->needed) continue;
@@ -73,6 +94,7 @@ void CInstallSession::OnStart() {
 }
 
 bool CInstallSession::FetchInstaller(ProductInfo& product, int downloadPage) {
+  current = &product;
   SetPage(downloadPage);
   window.ShowProgress(true);
   std::wstring installerPath, errorText;
@@ -89,6 +111,7 @@ bool CInstallSession::FetchInstaller(ProductInfo& product, int downloadPage) {
 }
 
 int CInstallSession::Install(ProductInfo& product, int setupPage) {
+  current = &product;
   SetPage(setupPage);
   int result = RunInstaller(product.localFile, product.params, product.elevated, true, product.installerHold);
   product.installerHold.reset();
@@ -116,9 +139,21 @@ void CInstallSession::OnCancel() {
     case PageDownloadQuillora:
     case PageDownloadPagewing:
       // The download stops at its next progress report; the workflow then closes without a message.
-      if (!cancelRequested) {
-        cancelRequested =
-            window.ShowMessage(LoadResString(kAreYouSure), MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2, true) == IDYES;
+      // One question at a time: a second request while it is open (the close box clicked again) finds
+      // it, and its answer alone decides.
+      if (asking) {
+        window.BringMessageToFront();
+      } else if (!cancelRequested) {
+        asking = true;
+        int answer = IDNO;
+        try {
+          answer = window.ShowMessage(LoadResString(kAreYouSure), MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2, true);
+        } catch (...) {
+          asking = false;
+          throw;
+        }
+        asking = false;
+        cancelRequested = answer == IDYES;
       }
       break;
     case PageSetupQuillora:
@@ -157,14 +192,35 @@ bool CInstallSession::OnLinkClicked(const std::wstring& target) {
   return true;
 }
 
+// Runs a loader callback's body; an exception is kept for FetchUrl to throw again once the load is over,
+// since none may unwind through the loader. False when one was thrown (the transfer should stop).
+template <class Body>
+bool CallbackGuard(std::exception_ptr& failure, Body body) {
+  try {
+    body();
+    return true;
+  } catch (...) {
+    if (!failure) failure = std::current_exception();
+    return false;
+  }
+}
+
 void CInstallSession::OnBegin(CUrlLoader*, const wchar_t*, DWORD) {
-  CTaskbarController::Instance()->SetProgressState(window.Handle(), TBPF_NORMAL);
-  window.Pump();
+  CallbackGuard(callbackFailure, [&] {
+    CTaskbarController::Instance()->SetProgressState(window.Handle(), TBPF_NORMAL);
+    window.Pump();
+  });
 }
 
 void CInstallSession::OnProgress(CUrlLoader*, DWORD received, DWORD contentLength, bool* cancel) {
+  if (callbackFailure || !CallbackGuard(callbackFailure, [&] { ShowDownloadProgress(received, contentLength, cancel); }))
+    *cancel = true;
+}
+
+void CInstallSession::ShowDownloadProgress(DWORD received, DWORD contentLength, bool* cancel) {
   uint64_t range = totalBytes > 0 ? totalBytes : contentLength;
-  uint64_t position = doneBytes + received;
+  // A bar over both downloads starts where the first ended; a bar over one download starts at 0.
+  uint64_t position = (totalBytes > 0 ? doneBytes : 0) + received;
   if (range > 0x7FFFFFFF) {
     // The progress bar takes signed 32-bit numbers: count in percent instead.
     position = static_cast<uint64_t>(static_cast<double>(position) * 100.0 / static_cast<double>(range));
@@ -178,13 +234,18 @@ void CInstallSession::OnProgress(CUrlLoader*, DWORD received, DWORD contentLengt
 }
 
 void CInstallSession::OnError(CUrlLoader*, DWORD) {
-  CTaskbarController::Instance()->SetProgressState(window.Handle(), TBPF_NOPROGRESS);
-  window.Pump();
+  CallbackGuard(callbackFailure, [&] {
+    CTaskbarController::Instance()->SetProgressState(window.Handle(), TBPF_NOPROGRESS);
+    window.Pump();
+  });
 }
 
 void CInstallSession::OnEnd(CUrlLoader*, bool) {
-  // Without a known total the counter was never raised and goes below zero; the state then stays as the
-  // begin or error report left it.
-  if (--pendingDownloads == 0) CTaskbarController::Instance()->SetProgressState(window.Handle(), TBPF_NOPROGRESS);
-  window.Pump();
+  CallbackGuard(callbackFailure, [&] {
+    // Without a known total the counter was never raised and goes below zero; the state then stays as the
+    // begin or error report left it.
+    if (--pendingDownloads == 0)
+      CTaskbarController::Instance()->SetProgressState(window.Handle(), TBPF_NOPROGRESS);
+    window.Pump();
+  });
 }

@@ -44,7 +44,16 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND window, UINT message, WPARAM wParam, L
   }
 
   LRESULT result = 0;
-  bool handled = self->ProcessWindowMessage(message, wParam, lParam, result);
+  bool handled = false;
+  try {
+    handled = self->ProcessWindowMessage(message, wParam, lParam, result);
+  } catch (...) {
+    try {
+      self->OnUnexpectedFailure();
+    } catch (...) {
+      ::EndDialog(window, IDCANCEL);
+    }
+  }
   if (message == WM_NCDESTROY) {
     SetWindowLongPtrW(window, DWLP_USER, 0);
     self->hwnd = nullptr;

@@ -20,6 +20,9 @@ class CDialog {
   virtual bool ProcessWindowMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) = 0;
   // Called after the last message (WM_NCDESTROY); the window handle is already gone.
   virtual void OnFinalMessage() {}
+  // A handler threw: the exception stops here, since it must not unwind through the system's code that
+  // called the procedure. The default ends the dialog; a dialog with something to say overrides it.
+  virtual void OnUnexpectedFailure() { EndDialog(IDCANCEL); }
 
   // Sends a child control's notification back to the control as message + 0x2000 (the reflected
   // range), so a control class can handle its own notifications. True when there was a control to ask.

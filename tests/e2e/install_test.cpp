@@ -152,6 +152,18 @@ TEST_F(EndToEnd, ASilentServerNeverHoldsTheWindow) {
       HWND box = program.WaitForMessageBox(1000);
       ASSERT_NE(nullptr, box) << "the cancel question did not come within 1 s";
       EXPECT_EQ(L"Are you sure you want to cancel?", CInstallerProcess::MessageBoxText(box));
+      // Asked again while the question is open: still one question, and No keeps the download going.
+      program.PostCommand(IDCANCEL);
+      Sleep(300);
+      EXPECT_EQ(1, program.CountMessageBoxes());
+      CInstallerProcess::AnswerMessageBox(box, IDNO);
+      DWORD exitCode = 0;
+      EXPECT_FALSE(program.WaitForExit(500, &exitCode));
+      EXPECT_EQ(0, program.CountMessageBoxes());
+      asked = GetTickCount();
+      program.PostCommand(IDCANCEL);
+      box = program.WaitForMessageBox(1000);
+      ASSERT_NE(nullptr, box) << "the cancel question did not come again within 1 s";
       CInstallerProcess::AnswerMessageBox(box, IDYES);
     }
     DWORD exitCode = 0;

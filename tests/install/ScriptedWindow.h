@@ -19,6 +19,7 @@ class CScriptedWindow : public ISessionWindow {
  public:
   int ShowMessage(const std::wstring& text, UINT type, bool ownerless) override {
     shown.push_back({text, type, ownerless});
+    if (onShow) onShow();
     if (answers.empty()) return (type & MB_TYPEMASK) == MB_YESNO ? IDNO : IDOK;
     int answer = answers.front();
     answers.pop_front();
@@ -36,6 +37,7 @@ class CScriptedWindow : public ISessionWindow {
     ++pumps;
     if (onPump) onPump();
   }
+  void BringMessageToFront() override { ++broughtToFront; }
   HWND Handle() const override { return nullptr; }
 
   std::vector<ShownMessage> shown;
@@ -49,6 +51,8 @@ class CScriptedWindow : public ISessionWindow {
   std::vector<std::wstring> opened;
   int pumps = 0;
   std::function<void()> onPump;  // what "the user" does while a long step pumps messages
+  std::function<void()> onShow;  // what "the user" does while a box is open
+  int broughtToFront = 0;
 };
 
 // Path of a file in the build tree, relative to the folder of the running test program (bin/).

@@ -164,14 +164,32 @@ TEST_F(Workflow, WhichPagesFollowFromWhatIsInstalled) {
   EXPECT_EQ(0u, CountRequests("/installers/", before));
 }
 
+// Without both sizes there is no bar over both downloads: each runs from 0 to its own length.
 TEST_F(Workflow, WithoutLengthsEachDownloadRunsOverItsOwnSize) {
-  Serve(0, 0);
-  session.OnStart();
-  ASSERT_EQ((std::vector<int>{1, 2, 3, 4, 5}), window.pages);
-  for (const auto& p : window.progress) {
-    EXPECT_TRUE(p.first == quilloraSetup.size() || p.first == pagewingSetup.size()) << p.first;
+  for (bool quilloraLength : {false, true}) {
+    SCOPED_TRACE(quilloraLength ? "only the partner's size missing" : "no size at all");
+    Serve(quilloraLength ? quilloraSetup.size() : 0, 0);
+    CScriptedWindow w;
+    CInstallSession s(w);
+    s.OnStart();
+    ASSERT_EQ((std::vector<int>{1, 2, 3, 4, 5}), w.pages);
+    ASSERT_FALSE(w.progress.empty());
+    EXPECT_EQ(0u, w.progress.front().second);
+    DWORD range = 0;
+    for (const auto& p : w.progress) {
+      EXPECT_TRUE(p.first == quilloraSetup.size() || p.first == pagewingSetup.size()) << p.first;
+      EXPECT_LE(p.second, p.first);
+      if (p.first != range) {
+        EXPECT_EQ(0u, p.second) << "a new download's bar starts at 0";
+      }
+      range = p.first;
+    }
+    EXPECT_EQ(pagewingSetup.size(), w.progress.back().first);
+    EXPECT_EQ(pagewingSetup.size(), w.progress.back().second);
+    RunAtExitCalls();
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, kPagewingAppPathsKey);
+    ForgetPagewingManifestUrlForTesting();
   }
-  EXPECT_EQ(pagewingSetup.size(), window.progress.back().first);
 }
 
 TEST_F(Workflow, ProgressArithmetic) {
@@ -183,7 +201,7 @@ TEST_F(Workflow, ProgressArithmetic) {
       {50000000, 0, 10000000, 10000000, 50000000, 10000000},        // both sizes known: one bar in bytes
       {50000000, 10000000, 40000000, 40000000, 50000000, 50000000},
       {0, 0, 500, 2000, 2000, 500},                                   // no total: this download's own length
-      {0, 1000, 500, 0, 0, 1500},                                     // nothing known at all
+      {0, 1000, 500, 0, 0, 500},                                      // nothing known at all
       {3000000000ull, 1000000000, 500000000, 0, 100, 50},            // above 0x7FFFFFFF: percent
       {0x80000000ull, 0, 0x40000000, 0, 100, 50},
   };
@@ -208,9 +226,12 @@ TEST_F(Workflow, CancelDuringADownload) {
     const char* name;
     std::deque<int> answers;
     bool cancelled;
+    bool closeAgain;  // the close box is clicked again while the question is open
   } cases[] = {
-      {"confirmed", {IDYES}, true},
-      {"declined twice", {IDNO, IDNO}, false},
+      {"confirmed", {IDYES}, true, false},
+      {"declined twice", {IDNO, IDNO}, false, false},
+      {"asked again while open, confirmed", {IDYES}, true, true},
+      {"asked again while open, declined", {IDNO}, false, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -225,8 +246,12 @@ TEST_F(Workflow, CancelDuringADownload) {
         s.OnCancel();
       }
     };
+    w.onShow = [&] {
+      if (c.closeAgain && w.broughtToFront == 0) s.OnCancel();
+    };
     s.OnStart();
     ASSERT_EQ(c.answers.size(), w.shown.size());
+    EXPECT_EQ(c.closeAgain ? 1 : 0, w.broughtToFront);
     for (const ShownMessage& m : w.shown) {
       EXPECT_EQ(English(31031), m.text);
       EXPECT_EQ(static_cast<UINT>(MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2), m.type);
@@ -259,8 +284,13 @@ TEST_F(Workflow, AFailedInstallerOffersToContinueAndTheNextStartReusesWhatItHas)
 
   SetEnvironmentVariableW(L"CORVANE_QUILLORA_EXIT", L"0");
   size_t before = local_server::Requests().size();
+  size_t reports = window.progress.size();
   session.OnStart();
   EXPECT_EQ(0u, local_server::Requests().size() - before);  // no manifest, no installer fetched again
+  // The second pass counts from zero: its bar would span both installers once, not twice.
+  EXPECT_EQ(quilloraSetup.size() + pagewingSetup.size(), session.totalBytes);
+  EXPECT_EQ(session.totalBytes, session.doneBytes);
+  EXPECT_EQ(reports, window.progress.size());
   EXPECT_EQ((std::vector<int>{1, 2, 3, 0, 1, 2, 3, 4, 5}), window.pages);
   EXPECT_EQ("QUILLORA|/passive /suppressclient\nQUILLORA|/passive /suppressclient\nPAGEWING|/S /v\n",
             ReadBytes(log));
@@ -272,6 +302,7 @@ TEST_F(Workflow, FailuresCloseTheWindowWithTheirMessage) {
     std::function<void(Workflow&)> arrange;
     std::wstring message;  // empty: no box
     bool installersLeft;
+    bool memoryRunsOut = false;  // in the middle of the partner's download
   } cases[] = {
       {"manifest missing", [](Workflow&) { local_server::Put(kQuilloraManifest, "", R"({"status": 404})"); },
        English(31042), false},
@@ -286,6 +317,8 @@ TEST_F(Workflow, FailuresCloseTheWindowWithTheirMessage) {
        English(31051), false},
       {"installer fails, user stops", [](Workflow&) { SetEnvironmentVariableW(L"CORVANE_QUILLORA_EXIT", L"1603"); },
        English(31050), true},
+      {"memory runs out mid-download", [](Workflow& t) { t.Serve(0, 0, R"({"mode": "trickle", "chunk": 8192, "delay_ms": 5})"); },
+       L"Pagewing Manager Quillora Edition download failed", true, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -296,6 +329,10 @@ TEST_F(Workflow, FailuresCloseTheWindowWithTheirMessage) {
       // downloaded installer it still holds could not be deleted otherwise.
       CScriptedWindow w;
       CInstallSession s(w);
+      w.onPump = [&] {
+        if (c.memoryRunsOut && s.GetPage() == PageDownloadPagewing && w.progress.size() > 1 && w.progress.back().second)
+          throw std::bad_alloc();
+      };
       s.OnStart();
       ASSERT_EQ(1u, w.shown.size());
       EXPECT_EQ(c.message, w.shown[0].text);

@@ -104,6 +104,8 @@ struct WindowSearch {
   const wchar_t* title;  // null: any dialog-class window other than `except`
   HWND except;
   HWND found;
+  int count = 0;
+  bool all = false;  // count every match instead of stopping at the first
 };
 
 BOOL CALLBACK FindProcessWindow(HWND candidate, LPARAM param) {
@@ -121,7 +123,8 @@ BOOL CALLBACK FindProcessWindow(HWND candidate, LPARAM param) {
     if (wcscmp(className, L"#32770") != 0) return TRUE;
   }
   search->found = candidate;
-  return FALSE;
+  ++search->count;
+  return search->all;
 }
 
 }  // namespace
@@ -153,6 +156,13 @@ HWND CInstallerProcess::WaitForMessageBox(DWORD timeoutMs) {
     return search.found != nullptr;
   }, timeoutMs);
   return search.found;
+}
+
+int CInstallerProcess::CountMessageBoxes() const {
+  WindowSearch search = {processId, nullptr, window, nullptr};
+  search.all = true;
+  EnumWindows(FindProcessWindow, reinterpret_cast<LPARAM>(&search));
+  return search.count;
 }
 
 std::wstring CInstallerProcess::MessageBoxText(HWND box) {

@@ -47,6 +47,7 @@ class CInstallerProcess {
 
   // A visible message box (#32770) of this process other than the main window; null when none in time.
   HWND WaitForMessageBox(DWORD timeoutMs);
+  int CountMessageBoxes() const;
   static std::wstring MessageBoxText(HWND box);
   static void AnswerMessageBox(HWND box, int answer);
 
