@@ -232,14 +232,19 @@ class CUrlLoader::CTransfer {
       if (contentLength && held >= contentLength) break;
 
       double start = Seconds();
-      DWORD available = 0;
-      if (!api->InternetQueryDataAvailable(opened, &available, 0, 0)) {
-        Error(GetLastError());
-        return false;
-      }
-      if (available == 0) break;  // the end of the body
       DWORD wanted = static_cast<DWORD>(rate * kReadSeconds < kLargestRead ? rate * kReadSeconds : kLargestRead);
-      if (wanted < available) wanted = available;
+      // On a slow line (or before the rate is known) ask what is there, and read at least that: the
+      // question waits for the first byte, so the read after it never waits long. A fast line is read
+      // in large pieces straight away.
+      if (wanted < kLargestRead) {
+        DWORD available = 0;
+        if (!api->InternetQueryDataAvailable(opened, &available, 0, 0)) {
+          Error(GetLastError());
+          return false;
+        }
+        if (available == 0) break;  // the end of the body
+        if (wanted < available) wanted = available;
+      }
       if (contentLength && contentLength > held && wanted > contentLength - held) wanted = contentLength - held;
       if (maximumBytes && wanted > maximumBytes - held) wanted = maximumBytes - held;
 
