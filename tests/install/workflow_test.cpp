@@ -317,6 +317,13 @@ TEST_F(Workflow, FailuresCloseTheWindowWithTheirMessage) {
        English(31051), false},
       {"installer fails, user stops", [](Workflow&) { SetEnvironmentVariableW(L"CORVANE_QUILLORA_EXIT", L"1603"); },
        English(31050), true},
+      // A server that accepts the request and never answers: the loader gives up at its silence limit.
+      {"manifest never answers",
+       [](Workflow&) {
+         CUrlLoader::SetSilenceLimitForTesting(600);
+         local_server::Put(kQuilloraManifest, "", R"({"mode": "stall", "stall_ms": 3000})");
+       },
+       English(31042), false},
       {"memory runs out mid-download", [](Workflow& t) { t.Serve(0, 0, R"({"mode": "trickle", "chunk": 8192, "delay_ms": 5})"); },
        L"Pagewing Manager Quillora Edition download failed", true, true},
   };
@@ -342,6 +349,7 @@ TEST_F(Workflow, FailuresCloseTheWindowWithTheirMessage) {
     }
     RunAtExitCalls();
     EXPECT_FALSE(TempHoldsInstallers());
+    CUrlLoader::SetSilenceLimitForTesting(0);
     SetEnvironmentVariableW(L"CORVANE_QUILLORA_EXIT", nullptr);
     ForgetPagewingManifestUrlForTesting();
   }
