@@ -56,11 +56,8 @@ bool CFile::Open(const wchar_t* newPath, DWORD access, DWORD shareMode, DWORD cr
                              flagsAndAttributes, nullptr));
   // Kept on success too: CREATE_ALWAYS and OPEN_ALWAYS report ERROR_ALREADY_EXISTS this way.
   SetError(::GetLastError());
-  if (!handle) {
-    path.clear();
-    return false;
-  }
-  return true;
+  // The path stays after a failure too: it is what a caller names when it reports the error.
+  return handle.IsValid();
 }
 
 void CFile::Close() {

@@ -32,7 +32,8 @@ class CFile {
   ~CFile() { Close(); }
 
   // CreateFileW without security attributes or template. Closes a handle still open first. Stores
-  // GetLastError() even on success, so a caller can see ERROR_ALREADY_EXISTS after CREATE_ALWAYS.
+  // GetLastError() even on success, so a caller can see ERROR_ALREADY_EXISTS after CREATE_ALWAYS. The path
+  // is kept whether the open succeeds or fails.
   bool Open(const wchar_t* path, DWORD access, DWORD shareMode, DWORD creationDisposition,
             DWORD flagsAndAttributes);
   // Releases the handle and forgets the path; the last error stays for the caller to read.

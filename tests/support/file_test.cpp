@@ -104,8 +104,10 @@ TEST(FileObject, ReadWriteSeekAndErrors) {
   // Re-creating an existing file succeeds and says that it existed.
   ASSERT_TRUE(f.Open(file.path.c_str(), GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL));
   EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS), f.GetLastError());
-  EXPECT_FALSE(f.Open((TempDirectory() + L"no such dir\\x").c_str(), GENERIC_READ, 0, OPEN_EXISTING, 0));
+  const std::wstring missing = TempDirectory() + L"no such dir\\x";
+  EXPECT_FALSE(f.Open(missing.c_str(), GENERIC_READ, 0, OPEN_EXISTING, 0));
   EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), f.GetLastError());
+  EXPECT_EQ(missing, f.GetPath());  // what an error message names
 }
 
 TEST(FileObject, ShortWriteIsDiskFull) {
