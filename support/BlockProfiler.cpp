@@ -6,11 +6,18 @@
 namespace {
 
 void WriteOut(const wchar_t* text) {
-  wchar_t path[MAX_PATH];
-  DWORD length = GetEnvironmentVariableW(L"BLOCKPROFILE", path, MAX_PATH);
-  if (length > 0 && length < MAX_PATH) {
+  // Read at whatever length it has: a long path (\\?\ form) is still the file the user asked for, and
+  // the debugger is only for when no file was named at all.
+  std::vector<wchar_t> path(MAX_PATH);
+  DWORD length = GetEnvironmentVariableW(L"BLOCKPROFILE", path.data(), static_cast<DWORD>(path.size()));
+  if (length >= path.size()) {
+    path.resize(length);
+    length = GetEnvironmentVariableW(L"BLOCKPROFILE", path.data(), static_cast<DWORD>(path.size()));
+    if (length >= path.size()) return;  // it changed between the two reads: no file to trust
+  }
+  if (length > 0) {
     // Append as text; a file that cannot be opened just loses the line.
-    if (FILE* file = _wfopen(path, L"a+t")) {
+    if (FILE* file = _wfopen(path.data(), L"a+t")) {
       fputws(text, file);
       fclose(file);
     }

@@ -1,6 +1,7 @@
 // Times a block with the performance counter and reports one line ("<prefix>1.234567 sec<suffix>") to the
-// debugger, or appends it to the file named by the environment variable BLOCKPROFILE. The program times
-// its whole run with one instance made during static initialisation.
+// debugger, or appends it to the file named by the environment variable BLOCKPROFILE (of any length; a
+// file that cannot be opened loses the line). The program times its whole run with one instance made
+// during static initialisation.
 #pragma once
 
 #include <windows.h>

@@ -29,13 +29,22 @@ class BlockProfiler : public ::testing::Test {
 };
 
 TEST_F(BlockProfiler, AppendsOneLinePerRunToTheNamedFile) {
-  SetEnvironmentVariableW(L"BLOCKPROFILE", path.c_str());
-  { std::ofstream(path.c_str()) << "earlier line\n"; }
-  { CBlockProfiler run(nullptr, L"\n", true); }
-  { CBlockProfiler run(L"setup: ", L"\n", true); }
-  std::string text = ReadAll(path);
-  EXPECT_TRUE(std::regex_match(text, std::regex("earlier line\n[0-9]+\\.[0-9]{6} sec\nsetup: [0-9]+\\.[0-9]{6} sec\n")))
-      << text;
+  // Also a path longer than MAX_PATH, in the \\?\ form that reaches it: still a file, not the debugger.
+  const std::wstring deep = L"\\\\?\\" + path.substr(0, path.rfind(L'\\')) + L"\\" + std::wstring(150, L'd');
+  const std::wstring longPath = deep + L"\\" + std::wstring(150, L'p') + L".txt";
+  ASSERT_GE(longPath.size(), static_cast<size_t>(MAX_PATH));
+  ASSERT_TRUE(CreateDirectoryW(deep.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+  for (const std::wstring& file : {path, longPath}) {
+    SetEnvironmentVariableW(L"BLOCKPROFILE", file.c_str());
+    { std::ofstream(file.c_str()) << "earlier line\n"; }
+    { CBlockProfiler run(nullptr, L"\n", true); }
+    { CBlockProfiler run(L"setup: ", L"\n", true); }
+    std::string text = ReadAll(file);
+    EXPECT_TRUE(std::regex_match(text, std::regex("earlier line\n[0-9]+\\.[0-9]{6} sec\nsetup: [0-9]+\\.[0-9]{6} sec\n")))
+        << text;
+  }
+  DeleteFileW(longPath.c_str());
+  RemoveDirectoryW(deep.c_str());
 }
 
 TEST_F(BlockProfiler, DisabledOrAlreadyReportedStaysSilent) {
