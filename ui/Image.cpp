@@ -203,11 +203,11 @@ bool CImage::Draw(HDC target, int x, int y) {
   return ok;
 }
 
-bool LoadResourceData(const wchar_t* name, const void** data, DWORD* size) {
+bool LoadResourceData(const wchar_t* name, const void** data, DWORD* size, CModule& loaded) {
+  loaded.Reset();
   std::wstring copy = std::wstring(name).substr(0, MAX_PATH - 1);
   HMODULE self = GetModuleHandleW(nullptr);
   HMODULE module = self;
-  CModule loaded;
   std::wstring part = copy;
   size_t slash = copy.rfind(L'/');
   if (slash != std::wstring::npos) {
@@ -236,13 +236,11 @@ bool LoadResourceData(const wchar_t* name, const void** data, DWORD* size) {
     *size = bytes;
     return true;
   };
-  if (find(module)) {
-    // The data lives in the module; a module loaded for this call must outlive the caller's copy, so it is
-    // kept (the program loads at most a handful of named modules).
-    loaded.Detach();
-    return true;
-  }
-  return module != self && find(self);
+  if (find(module)) return true;
+  // Found in the program itself, the data needs no other module.
+  bool found = module != self && find(self);
+  loaded.Reset();
+  return found;
 }
 
 bool LoadNamedData(CBuffer& buffer, const wchar_t* name, bool allowFile) {
@@ -263,7 +261,9 @@ bool LoadNamedData(CBuffer& buffer, const wchar_t* name, bool allowFile) {
   }
   const void* data = nullptr;
   DWORD size = 0;
-  return LoadResourceData(name, &data, &size) && buffer.Assign(data, size);
+  // Copied while the module that holds the bytes is loaded, which is released on return.
+  CModule module;
+  return LoadResourceData(name, &data, &size, module) && buffer.Assign(data, size);
 }
 
 bool LoadImageResource(CImage& image, const wchar_t* name, bool allowFile) {

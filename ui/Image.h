@@ -8,6 +8,7 @@
 #include <string>
 
 #include "support/Buffer.h"
+#include "support/Handle.h"
 
 // A decoded bitmap. Images with an alpha channel become 32-bit bitmaps of blue, green, red and straight
 // (not premultiplied) alpha; formats that GDI holds directly (1/4/8-bit palette, 16/24/32-bit colour)
@@ -43,8 +44,10 @@ class CImage {
 };
 
 // Resource "name.type" of the program (matched without regard to case; without a "." the type is RT_HTML),
-// or "module/name.type" of another module file. The data belongs to the module; false when missing or empty.
-bool LoadResourceData(const wchar_t* name, const void** data, DWORD* size);
+// or "module/name.type" of another module file. The data belongs to the module: `module` receives the one
+// loaded for a "module/name" lookup (empty otherwise) and must outlive every use of the data. False when
+// missing or empty.
+bool LoadResourceData(const wchar_t* name, const void** data, DWORD* size, CModule& module);
 // The named bytes: a non-empty file of that name beside the executable when allowed, else the resource.
 bool LoadNamedData(CBuffer& buffer, const wchar_t* name, bool allowFile);
 // Decodes the named PNG into image; false leaves the image empty.

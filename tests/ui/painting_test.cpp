@@ -3,6 +3,9 @@
 #include <fstream>
 #include <string>
 
+#include <windows.h>
+#include <psapi.h>
+
 #include "ui/Image.h"
 #include "ui/Layout.h"
 #include "ui/Painting.h"
@@ -20,6 +23,23 @@ std::wstring BinFolder() {
 std::string ReadFixture(const char* name) {
   std::ifstream in((std::string(CORVANE_PNG_FIXTURES) + "/" + name).c_str(), std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Views of files whose name ends in `name` mapped into this process (modules loaded as data among them).
+int MappedViewsOf(const std::wstring& name) {
+  int count = 0;
+  MEMORY_BASIC_INFORMATION region;
+  for (const BYTE* p = nullptr; VirtualQuery(p, &region, sizeof(region));
+       p = static_cast<const BYTE*>(region.BaseAddress) + region.RegionSize) {
+    wchar_t file[MAX_PATH * 2];
+    DWORD length = region.State == MEM_COMMIT && region.BaseAddress == region.AllocationBase
+                       ? GetMappedFileNameW(GetCurrentProcess(), region.BaseAddress, file, MAX_PATH * 2)
+                       : 0;
+    std::wstring mapped(file, length);
+    if (mapped.size() >= name.size() && mapped.compare(mapped.size() - name.size(), name.size(), name) == 0)
+      ++count;
+  }
+  return count;
 }
 
 TEST(AgreementResize, WidensLeftWithinItsLimits) {
@@ -136,9 +156,17 @@ TEST(Images, AFileBesideTheProgramReplacesTheResourceUnlessItIsEmpty) {
   const std::wstring installer = BinFolder() + L"\\Installer.exe/Install_Check.png";
   const void* data = nullptr;
   DWORD size = 0;
-  ASSERT_TRUE(LoadResourceData(installer.c_str(), &data, &size));  // another module's resource, by "module/name"
+  CModule module;
+  ASSERT_TRUE(LoadResourceData(installer.c_str(), &data, &size, module));  // another module's, by "module/name"
   EXPECT_GT(size, 100u);
-  EXPECT_FALSE(LoadResourceData(L"No_Such_Image.png", &data, &size));
+  EXPECT_TRUE(module);
+  EXPECT_FALSE(LoadResourceData(L"No_Such_Image.png", &data, &size, module));
+  EXPECT_FALSE(module);
+  // Once the bytes are copied, the module loaded for them is gone again.
+  int mapped = MappedViewsOf(L"Installer.exe");
+  CBuffer copied;
+  EXPECT_TRUE(LoadNamedData(copied, installer.c_str(), false));
+  EXPECT_EQ(mapped, MappedViewsOf(L"Installer.exe"));
 
   const std::wstring beside = BinFolder() + L"\\Override_Test.png";
   std::string png = ReadFixture("rgb.png");
