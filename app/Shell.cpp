@@ -1,5 +1,8 @@
 #include "app/Shell.h"
 
+#include <vector>
+
+#include "app/StringIds.h"
 #include "support/Handle.h"
 
 namespace {
@@ -61,3 +64,41 @@ std::wstring LoadResString(UINT id) {
   if (length <= 0 || !text) return std::wstring();
   return std::wstring(text, static_cast<size_t>(length));
 }
+
+namespace {
+
+BOOL CALLBACK CollectLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR languages) {
+  reinterpret_cast<std::vector<LANGID>*>(languages)->push_back(language);
+  return TRUE;
+}
+
+}  // namespace
+
+LANGID LoadedLanguage() {
+  // The loader does not say which language it picked; the block it picks is the one that language's
+  // lookup finds too. The caption's block is in every language.
+  HMODULE module = g_module.GetResourceInstance();
+  LPCWSTR block = MAKEINTRESOURCEW(kCaption / 16 + 1);
+  HRSRC picked = FindResourceW(module, block, RT_STRING);
+  if (!picked) return 0;
+  std::vector<LANGID> languages;
+  EnumResourceLanguagesW(module, RT_STRING, block, CollectLanguage, reinterpret_cast<LONG_PTR>(&languages));
+  for (LANGID language : languages) {
+    if (FindResourceExW(module, RT_STRING, block, language) == picked) return language;
+  }
+  return 0;
+}
+
+bool IsRightToLeftLanguage(LANGID language) {
+  // Bit 123 of the locale's Unicode subsets marks a right-to-left layout. It answers from Windows XP on,
+  // unlike LOCALE_IREADINGLAYOUT (Windows 7), and for languages added to the program later without a list
+  // to keep up to date here.
+  LOCALESIGNATURE signature = {};
+  if (!language || !GetLocaleInfoW(MAKELCID(language, SORT_DEFAULT), LOCALE_FONTSIGNATURE,
+                                   reinterpret_cast<LPWSTR>(&signature), sizeof(signature) / sizeof(WCHAR))) {
+    return false;
+  }
+  return (signature.lsUsb[3] & (1u << (123 - 96))) != 0;
+}
+
+bool IsRightToLeftUi() { return IsRightToLeftLanguage(LoadedLanguage()); }

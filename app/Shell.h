@@ -38,6 +38,16 @@ bool IsUserAdmin();
 // String `id` in the language the system's resource loader picks; an absent id gives an empty string.
 std::wstring LoadResString(UINT id);
 
+// The language of the string table the system's resource loader picks for this thread (the dialog comes
+// from the same language file); 0 when the resource module has none.
+LANGID LoadedLanguage();
+// True when `language` is written right to left (its locale says so).
+bool IsRightToLeftLanguage(LANGID language);
+// The one answer to "is this user interface right to left": the loaded language's reading order. The
+// window is then mirrored, as the system mirrors programs in such languages, and its texts read right to
+// left; artwork is never mirrored.
+bool IsRightToLeftUi();
+
 // String `id` with its {0}..{9} placeholders filled (see Format).
 template <class... Args>
 std::wstring FormatResString(UINT id, const Args&... arguments) {

@@ -219,4 +219,30 @@ TEST_F(InstallerResources, LoadAndFormatThroughTheStringTable) {
   EXPECT_EQ(L"2 之 1", Format(*chinese, L"1", L"2"));
 }
 
+// Right to left follows the language of the resources the loader picked, not the user's language as such.
+TEST_F(InstallerResources, TheLoadedLanguageDecidesTheReadingOrder) {
+  for (LANGID language : kLanguages) EXPECT_EQ(language == 1065, IsRightToLeftLanguage(language)) << language;
+  EXPECT_TRUE(IsRightToLeftLanguage(MAKELANGID(LANG_ARABIC, SUBLANG_ARABIC_SAUDI_ARABIA)));  // added later
+  EXPECT_TRUE(IsRightToLeftLanguage(MAKELANGID(LANG_HEBREW, SUBLANG_DEFAULT)));
+  EXPECT_FALSE(IsRightToLeftLanguage(0));
+
+  g_module.SetResourceInstance(module);
+  const LANGID uiLanguage = GetThreadUILanguage();
+  const LCID locale = GetThreadLocale();
+  const struct {
+    LANGID user, loaded;
+  } cases[] = {{1065, 1065}, {1033, 1033}, {1041, 1041},
+               {MAKELANGID(LANG_ARABIC, SUBLANG_ARABIC_SAUDI_ARABIA), 1033}};  // no Arabic table: English
+  for (const auto& c : cases) {
+    // Windows picks resources by the thread's interface language, Wine by the thread's locale.
+    SetThreadUILanguage(c.user);
+    SetThreadLocale(MAKELCID(c.user, SORT_DEFAULT));
+    EXPECT_EQ(c.loaded, LoadedLanguage()) << c.user;
+    EXPECT_EQ(c.loaded == 1065, IsRightToLeftUi()) << c.user;
+  }
+  SetThreadUILanguage(uiLanguage);
+  SetThreadLocale(locale);
+  g_module.SetResourceInstance(nullptr);
+}
+
 }  // namespace
