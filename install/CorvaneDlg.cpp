@@ -88,13 +88,18 @@ bool CCorvaneDlg::OnInitDialog() {
 void CCorvaneDlg::OnPaint(HDC given) {
   RECT client;
   GetClientRect(hwnd, &client);
+  // A mirrored window's DCs are mirrored too; the content is composed unmirrored (its artwork must not be)
+  // and copied as it is.
   if (given) {
+    DWORD mirrored = SetLayout(given, 0);
     PaintContent(given, client, backdrop, layout, art, session.GetPage(), Font());
+    if (mirrored != GDI_ERROR) SetLayout(given, mirrored);
     return;
   }
   // Composed off-screen and copied in one step: no flicker while downloads repaint the window.
   PAINTSTRUCT paint;
   HDC screen = BeginPaint(hwnd, &paint);
+  SetLayout(screen, 0);
   HDC buffer = CreateCompatibleDC(screen);
   HBITMAP bitmap = buffer ? CreateCompatibleBitmap(screen, client.right, client.bottom) : nullptr;
   if (bitmap) {

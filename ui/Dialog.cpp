@@ -2,6 +2,10 @@
 
 #include <olectl.h>
 
+#include <vector>
+
+#include "app/Shell.h"
+
 namespace {
 
 // Messages whose result a dialog procedure returns directly instead of through DWLP_MSGRESULT.
@@ -24,9 +28,36 @@ bool ReturnsResultDirectly(UINT message) {
   }
 }
 
+// A copy of dialog template `id` with WS_EX_LAYOUTRTL set; false when there is no such template.
+bool LoadMirroredTemplate(HINSTANCE instance, UINT id, std::vector<BYTE>& copy) {
+  HRSRC found = FindResourceW(instance, MAKEINTRESOURCEW(id), RT_DIALOG);
+  DWORD size = found ? SizeofResource(instance, found) : 0;
+  const BYTE* bytes = found ? static_cast<const BYTE*>(LockResource(LoadResource(instance, found))) : nullptr;
+  if (!bytes || size < sizeof(DLGTEMPLATE)) return false;
+  copy.assign(bytes, bytes + size);
+  // DLGTEMPLATEEX starts with version 1 and signature 0xFFFF, its extended style after the help id;
+  // the older DLGTEMPLATE has it right after the style.
+  DWORD* extendedStyle = nullptr;
+  const WORD* words = reinterpret_cast<const WORD*>(bytes);
+  if (size >= 12 && words[0] == 1 && words[1] == 0xFFFF) {
+    extendedStyle = reinterpret_cast<DWORD*>(copy.data() + 8);
+  } else {
+    extendedStyle = reinterpret_cast<DWORD*>(copy.data() + 4);
+  }
+  *extendedStyle |= WS_EX_LAYOUTRTL;
+  return true;
+}
+
 }  // namespace
 
 INT_PTR CDialog::DoModal(HWND owner) {
+  // A right-to-left language gets the window mirrored, as the system mirrors its own windows. The flag
+  // goes into the template, not onto the finished window, so that every control is created mirrored.
+  std::vector<BYTE> mirrored;
+  if (IsRightToLeftUi() && LoadMirroredTemplate(instance, templateId, mirrored)) {
+    return DialogBoxIndirectParamW(instance, reinterpret_cast<const DLGTEMPLATE*>(mirrored.data()), owner,
+                                   DialogProc, reinterpret_cast<LPARAM>(this));
+  }
   return DialogBoxParamW(instance, MAKEINTRESOURCEW(templateId), owner, DialogProc,
                          reinterpret_cast<LPARAM>(this));
 }

@@ -29,7 +29,8 @@ RECT ClientRectOf(HWND dialog, HWND control) {
 int Measure(HDC dc, HFONT font, const std::wstring& text, bool singleLine, bool italic, int growth, int width,
             int top) {
   RECT r = {0, top, width, top};
-  DrawLabel(dc, font, text, singleLine, italic, growth, r, true);
+  // Reading order moves characters along a line, never between lines: it cannot change a height.
+  DrawLabel(dc, font, text, singleLine, italic, growth, r, true, false);
   return r.bottom - r.top;
 }
 
@@ -58,6 +59,7 @@ void LayoutWindow(HWND dialog, HFONT font, CArtwork& art, ContentLayout& layout,
   // Below the content: the button's distance from the bottom, and its bottom margin once more.
   int band = (client.bottom - button.top) + (client.bottom - button.bottom);
 
+  layout.rightToLeft = IsRightToLeftUi();
   const int logoWidth = art.logo.Width();
   const int width = logoWidth + 2 * kLogoMargin;
   int height = art.logo.Height();

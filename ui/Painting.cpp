@@ -41,25 +41,33 @@ TRIVERTEX Vertex(LONG x, LONG y, COLORREF colour) {
 int CentredX(int width, int imageWidth) { return (width - imageWidth) / 2; }
 
 void DrawStepHeader(HDC dc, HFONT font, RECT& r, const ContentLayout& layout, int step, int total) {
+  const bool rtl = layout.rightToLeft;
   r.top = kStepHeadingTop;
-  DrawLabel(dc, font, LoadResString(step == 1 ? kDownloading : kSettingUp), true, false, 30, r, false);
+  DrawLabel(dc, font, LoadResString(step == 1 ? kDownloading : kSettingUp), true, false, 30, r, false, rtl);
   r.top = layout.stepTextTop;
-  DrawLabel(dc, font, FormatResString(kStepOf, std::to_wstring(step), std::to_wstring(total)), true, true, 5, r,
-            false);
+  DrawLabel(dc, font, FormatResString(kStepOf, std::to_wstring(step), std::to_wstring(total)), true, true, 5,
+            r, false, rtl);
   r.top = layout.iconsTop;
 }
 
-// Pages 2 and 4: the finished main product's check mark beside the partner's arrow.
-void DrawTwoIcons(HDC dc, HFONT font, RECT& r, int width, CArtwork& art, CImage& arrow) {
-  int leftX = width / 2 - kIconGap / 2 - art.check.Width();
-  int rightX = width / 2 + kIconGap / 2;
-  DrawImage(dc, leftX, r.top, art.check);
-  DrawImage(dc, rightX, r.top, arrow);
+// Pages 2 and 4: the finished main product's check mark beside the partner's arrow, first in reading order.
+void DrawTwoIcons(HDC dc, HFONT font, RECT& r, int width, const ContentLayout& layout, CArtwork& art,
+                  CImage& arrow) {
+  int checkX = width / 2 - kIconGap / 2 - art.check.Width();
+  int arrowX = width / 2 + kIconGap / 2;
+  if (layout.rightToLeft) {
+    // Where a mirrored window would put them; the pictures themselves stay as drawn.
+    checkX = width - checkX - art.check.Width();
+    arrowX = width - arrowX - arrow.Width();
+  }
+  DrawImage(dc, checkX, r.top, art.check);
+  DrawImage(dc, arrowX, r.top, arrow);
   r.top += arrow.Height() + kLabelGap;
-  RECT left = {leftX + art.check.Width() / 2, r.top, leftX + art.check.Width() / 2, r.bottom};
-  DrawLabel(dc, font, LoadResString(kProductLabel), true, false, kLabelGrowth, left, false);
-  RECT right = {rightX + arrow.Width() / 2, r.top, rightX + arrow.Width() / 2, r.bottom};
-  DrawLabel(dc, font, kPartnerLabel, false, false, kLabelGrowth, right, false);
+  RECT check = {checkX + art.check.Width() / 2, r.top, checkX + art.check.Width() / 2, r.bottom};
+  DrawLabel(dc, font, LoadResString(kProductLabel), true, false, kLabelGrowth, check, false,
+            layout.rightToLeft);
+  RECT partner = {arrowX + arrow.Width() / 2, r.top, arrowX + arrow.Width() / 2, r.bottom};
+  DrawLabel(dc, font, kPartnerLabel, false, false, kLabelGrowth, partner, false, layout.rightToLeft);
 }
 
 }  // namespace
@@ -102,8 +110,8 @@ void CBackdrop::Release() {
   previous = nullptr;
 }
 
-bool DrawLabel(HDC dc, HFONT font, const std::wstring& text, bool singleLine, bool italic, int growth, RECT& r,
-               bool measure) {
+bool DrawLabel(HDC dc, HFONT font, const std::wstring& text, bool singleLine, bool italic, int growth,
+               RECT& r, bool measure, bool rightToLeft) {
   LOGFONTW description = {};
   if (!font || !GetObjectW(font, sizeof(description), &description)) return false;
   description.lfItalic = italic ? TRUE : FALSE;
@@ -112,7 +120,8 @@ bool DrawLabel(HDC dc, HFONT font, const std::wstring& text, bool singleLine, bo
   HFONT made = CreateFontIndirectW(&description);
   if (!made) return false;
   HGDIOBJ old = SelectObject(dc, made);
-  UINT format = DT_NOPREFIX | DT_CENTER | (singleLine ? DT_SINGLELINE : 0) | (measure ? DT_CALCRECT : DT_NOCLIP);
+  UINT format = DT_NOPREFIX | DT_CENTER | (singleLine ? DT_SINGLELINE : 0) |
+                (measure ? DT_CALCRECT : DT_NOCLIP) | (rightToLeft ? DT_RTLREADING : 0);
   int height = DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &r, format);
   SelectObject(dc, old);
   DeleteObject(made);
@@ -190,15 +199,16 @@ void PaintContent(HDC dc, const RECT& client, const CBackdrop& backdrop, const C
   SetTextColor(dc, kTextColour);
 
   RECT r = content;
+  const bool rtl = layout.rightToLeft;
   switch (page) {
     case 0:
       DrawImage(dc, CentredX(width, art.logo.Width()), 0, art.logo);
       r.top = layout.welcomeTop;
-      DrawLabel(dc, font, LoadResString(kWelcomeTo), true, true, 20, r, false);
+      DrawLabel(dc, font, LoadResString(kWelcomeTo), true, true, 20, r, false, rtl);
       r.top = layout.productTop;
-      DrawLabel(dc, font, kProductName, true, false, 30, r, false);
+      DrawLabel(dc, font, kProductName, true, false, 30, r, false, rtl);
       r.top = layout.descriptionTop;
-      DrawLabel(dc, font, LoadResString(kDescription), false, false, 5, r, false);
+      DrawLabel(dc, font, LoadResString(kDescription), false, false, 5, r, false, rtl);
       break;
     case 1:
     case 3: {
@@ -206,19 +216,19 @@ void PaintContent(HDC dc, const RECT& client, const CBackdrop& backdrop, const C
       CImage& arrow = page == 1 ? art.downloadArrow : art.installArrow;
       DrawImage(dc, CentredX(width, arrow.Width()), r.top, arrow);
       r.top += arrow.Height() + kLabelGap;
-      DrawLabel(dc, font, LoadResString(kProductLabel), false, false, kLabelGrowth, r, false);
+      DrawLabel(dc, font, LoadResString(kProductLabel), false, false, kLabelGrowth, r, false, rtl);
       break;
     }
     case 2:
     case 4:
       DrawStepHeader(dc, font, r, layout, page == 2 ? 1 : 2, 2);
-      DrawTwoIcons(dc, font, r, width, art, page == 2 ? art.downloadArrow : art.installArrow);
+      DrawTwoIcons(dc, font, r, width, layout, art, page == 2 ? art.downloadArrow : art.installArrow);
       break;
     case 5:
       r.top += kCheckTop;
       DrawImage(dc, CentredX(width, art.check.Width()), r.top, art.check);
       r.top += art.check.Height() + kCheckTextGap;
-      DrawLabel(dc, font, LoadResString(kAllSet), false, false, kDoneGrowth, r, false);
+      DrawLabel(dc, font, LoadResString(kAllSet), false, false, kDoneGrowth, r, false, rtl);
       break;
     default:
       break;

@@ -28,6 +28,9 @@ struct ContentLayout {
   int descriptionTop = 0;
   int stepTextTop = 0;
   int iconsTop = 0;
+  // The texts read right to left and pictures that stand in a row follow that order; the artwork itself
+  // is never mirrored.
+  bool rightToLeft = false;
 };
 
 // The rendered backdrop: a memory context holding a W x H bitmap, painted once.
@@ -57,9 +60,10 @@ constexpr COLORREF kGradientBottom = RGB(28, 106, 16);
 constexpr COLORREF kTextColour = RGB(255, 255, 255);
 
 // Draws (or with measure, only measures: r becomes the text's extent) one text centred in r, in the font
-// `font` made `growth` pixels taller and italic or upright. Multi-line texts break only at their line feeds.
-bool DrawLabel(HDC dc, HFONT font, const std::wstring& text, bool singleLine, bool italic, int growth, RECT& r,
-               bool measure);
+// `font` made `growth` pixels taller and italic or upright, in right-to-left reading order when asked.
+// Multi-line texts break only at their line feeds.
+bool DrawLabel(HDC dc, HFONT font, const std::wstring& text, bool singleLine, bool italic, int growth,
+               RECT& r, bool measure, bool rightToLeft);
 // Vertical two-colour gradient over r: `top` on its top edge, `bottom` on its bottom edge.
 bool GradientFillRect(HDC dc, const RECT& r, COLORREF top, COLORREF bottom);
 // Blends a 32-bit source with straight per-pixel alpha onto the destination, stretched to its size:
@@ -67,6 +71,7 @@ bool GradientFillRect(HDC dc, const RECT& r, COLORREF top, COLORREF bottom);
 bool AlphaComposite(HDC destination, int dx, int dy, int dw, int dh, HDC source, int sx, int sy, int sw, int sh);
 // The image at its own size: 32-bit images blended, others copied.
 void DrawImage(HDC dc, int x, int y, CImage& image);
-// The whole client area for a page.
+// The whole client area for a page, drawn unmirrored: a mirrored window's DC must have its layout reset
+// first, or the artwork would come out mirrored.
 void PaintContent(HDC dc, const RECT& client, const CBackdrop& backdrop, const ContentLayout& layout,
                   CArtwork& art, int page, HFONT font);
