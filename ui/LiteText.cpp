@@ -191,6 +191,14 @@ LRESULT CLiteText::ProcessMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 void CLiteText::Initialise() {
+  // A mirrored window makes its controls mirrored too. The rich edit orders right-to-left paragraphs
+  // itself, and drawn into a mirrored DC as well they would come out reversed a second time (Wine's rich
+  // edit does that): the control keeps its mirrored place but draws unmirrored, reading right to left.
+  LONG_PTR extended = GetWindowLongPtrW(hwnd, GWL_EXSTYLE);
+  rightToLeft = (extended & (WS_EX_LAYOUTRTL | WS_EX_RTLREADING)) != 0;
+  if (extended & WS_EX_LAYOUTRTL) {
+    SetWindowLongPtrW(hwnd, GWL_EXSTYLE, (extended & ~WS_EX_LAYOUTRTL) | WS_EX_RTLREADING);
+  }
   SendMessageW(hwnd, EM_SETEVENTMASK, 0, ENM_LINK | ENM_REQUESTRESIZE);
   HWND parent = GetParent(hwnd);
   if (HFONT font = parent ? reinterpret_cast<HFONT>(SendMessageW(parent, WM_GETFONT, 0, 0)) : nullptr) {
@@ -226,6 +234,15 @@ bool CLiteText::SetContent(const CXMLElement* element) {
   SendMessageW(hwnd, EM_SETSEL, 0, -1);
   SetWindowTextW(hwnd, L"");
   SendMessageW(hwnd, EM_EMPTYUNDOBUFFER, 0, 0);
+  if (rightToLeft) {
+    // Set on the empty paragraph, so the text is laid out right to left as it arrives; paragraphs that
+    // line breaks start take their format from it.
+    PARAFORMAT2 paragraph = {};
+    paragraph.cbSize = sizeof(paragraph);
+    paragraph.dwMask = PFM_RTLPARA;
+    paragraph.wEffects = PFE_RTLPARA;
+    SendMessageW(hwnd, EM_SETPARAFORMAT, 0, reinterpret_cast<LPARAM>(&paragraph));
+  }
   if (!element || !element->IsElement()) return false;
 
   // Walked with an explicit stack, like the XML library itself, so no nesting depth can exhaust the

@@ -15,6 +15,10 @@
 //
 // The parent window must send its children's notifications back to them as message + 0x2000 (OCM__BASE),
 // as CDialog::ReflectNotification does: link clicks and size requests arrive that way.
+//
+// A control that reads right to left (WS_EX_RTLREADING), or is mirrored (WS_EX_LAYOUTRTL, as every control
+// of a mirrored dialog is), lays its text out in right-to-left paragraphs. A mirrored one is turned into a
+// right-to-left reading one when attached: it stays where the mirrored layout put it but draws unmirrored.
 #pragma once
 
 #include <windows.h>
@@ -95,4 +99,6 @@ class CLiteText {
   COLORREF backgroundColor = RGB(255, 255, 255);
   COLORREF emphasisColor = RGB(0, 43, 145);
   std::map<LONG, std::wstring> links;
+  // The window reads right to left: the text is laid out in right-to-left paragraphs.
+  bool rightToLeft = false;
 };

@@ -234,6 +234,58 @@ TEST_F(LiteTextTest, ARealClickReachesTheOwnerAndTheFocusStaysWithTheParent) {
   EXPECT_EQ(parent, GetFocus());
 }
 
+int CALLBACK TakeFace(const LOGFONTW* font, const TEXTMETRICW*, DWORD, LPARAM face) {
+  *reinterpret_cast<std::wstring*>(face) = font->lfFaceName;
+  return 0;
+}
+
+TEST_F(LiteTextTest, InAMirroredWindowTheSentenceReadsRightToLeftAndItsLinksWork) {
+  // The rich edit orders what it can shape: the text needs a face with Arabic letters.
+  LOGFONTW arabic = {};
+  arabic.lfCharSet = ARABIC_CHARSET;
+  std::wstring face;
+  HDC screen = GetDC(nullptr);
+  EnumFontFamiliesExW(screen, &arabic, TakeFace, reinterpret_cast<LPARAM>(&face), 0);
+  ReleaseDC(nullptr, screen);
+  if (face.empty()) GTEST_SKIP() << "no font with Arabic letters";
+  // The Persian agreement: "with <terms of Quillora> and <terms of Pagewing> I agree."
+  const std::wstring markup =
+      L"<text><font face=\"" + face +
+      L"\">\u0628\u0627 <a href=\"quillora:tos\">\u0634\u0631\u0627\u06cc\u0637 "
+      L"Quillora</a> \u0648 <a href=\"pagewing:tos\">\u0634\u0631\u0627\u06cc\u0637 Pagewing</a> "
+      L"\u0645\u0648\u0627\u0641\u0642\u0645.</font></text>";
+  HWND mirrored = CreateWindowExW(WS_EX_LAYOUTRTL, L"LiteTextParent", L"", WS_OVERLAPPEDWINDOW, 0, 0, 500,
+                                  200, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+  HWND rtlEdit = NewRichEdit(mirrored);
+  CLiteText rtl(&recorder);
+  ASSERT_TRUE(rtl.Attach(rtlEdit));
+  ASSERT_TRUE(Render(rtl, markup));
+  // Where a character stands on the screen, whichever way the control's own coordinates run.
+  auto at = [&](LONG position) {
+    POINTL point = {};
+    SendMessageW(rtlEdit, EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&point), position);
+    POINT p = {point.x, point.y};
+    MapWindowPoints(rtlEdit, nullptr, &p, 1);
+    return p.x;
+  };
+  ASSERT_EQ(2u, rtl.GetLinks().size());
+  const LONG first = rtl.GetLinks().begin()->first, second = rtl.GetLinks().rbegin()->first;
+  const LONG last = static_cast<LONG>(PlainText(rtlEdit).size()) - 1;
+  EXPECT_GT(at(0), at(first)) << "the opening stands right of the first link";
+  EXPECT_GT(at(first), at(second)) << "the first link right of the second";
+  EXPECT_GT(at(second), at(last)) << "the full stop ends the sentence on the left";
+
+  // A click in the middle of the second link's first letter.
+  POINTL from = {}, to = {};
+  SendMessageW(rtlEdit, EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&from), second);
+  SendMessageW(rtlEdit, EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&to), second + 1);
+  LPARAM point = MAKELPARAM((from.x + to.x) / 2, from.y + 2);
+  SendMessageW(rtlEdit, WM_LBUTTONDOWN, MK_LBUTTON, point);
+  SendMessageW(rtlEdit, WM_LBUTTONUP, 0, point);
+  EXPECT_EQ(std::vector<std::wstring>{L"pagewing:tos"}, recorder.clicks);
+  DestroyWindow(mirrored);
+}
+
 TEST(LiteTextShell, AClickNobodyHandlesStillCounts) {
   // A program the shell can open that ends by itself and leaves no window behind.
   wchar_t system[MAX_PATH];
