@@ -4,10 +4,12 @@
     check_screens.py --shots DIR --source TOP LANGUAGE_TAG...
 
 DIR/<tag>/ holds page0.bmp ... page5.bmp (the whole window, 24-bit) and page0.json (where the client area
-lies in the picture, the agreement group's and start button's rectangles in client pixels, where the
-agreement sentence ends in its control, the button face colour, the user interface language, the start
-button's text, and which characters of the painted texts the dialog font cannot draw). TOP is the source tree: the artwork and
-string tables there say what the pictures must show. Exit code 1 when a fact does not hold; every failure
+lies in the picture, whether the window is mirrored, the agreement group's and start button's rectangles in
+pixels from the client area's left edge as the picture shows them, where the agreement sentence ends in its
+control and where each of its characters stands, the button face colour, the user interface language, the
+start button's text, and which characters of the painted texts the dialog font cannot draw). TOP is the
+source tree: the artwork and string tables there say what the pictures must show. A right-to-left language
+must show the mirror image of the rules for the others. Exit code 1 when a fact does not hold; every failure
 is listed.
 """
 
@@ -27,6 +29,8 @@ LANGIDS = {
     "ru-RU": 0x0419, "sv-SE": 0x041D, "th-TH": 0x041E, "tr-TR": 0x041F, "vi-VN": 0x042A, "zh-CN": 0x0804,
     "zh-TW": 0x0404,
 }
+# Languages written right to left: their window is mirrored and their sentences read from the right.
+RIGHT_TO_LEFT = {"fa-IR"}
 
 GRADIENT_TOP = (46, 139, 22)
 GRADIENT_MIDDLE = (96, 183, 52)
@@ -125,6 +129,22 @@ def start_text(rc_path):
     return match.group(1).replace('""', '"') if match else None
 
 
+def agreement_sentence(rc_path):
+    """The agreement sentence as the control shows it, and where each of its links starts in it."""
+    text = open(rc_path, encoding="utf-8").read()
+    match = re.search(r'INSTALLER_DIALOG\((?:\s*"(?:[^"]|"")*",){2}\s*"((?:[^"]|"")*)"', text)
+    if not match:
+        return None, []
+    markup = re.sub(r"^<text>|</text>$", "", match.group(1).replace('""', '"'))
+    plain, links = "", []
+    for piece in re.split(r"(<a [^>]*>|</a>)", markup):
+        if piece.startswith("<a "):
+            links.append(len(plain))
+        elif piece != "</a>":
+            plain += piece
+    return plain, links
+
+
 def close(a, b, tolerance):
     return all(abs(x - y) <= tolerance for x, y in zip(a, b))
 
@@ -177,7 +197,10 @@ class Checker:
         client_width, client_height = geometry["client_size"]
         if client_width != self.width:
             self.fail(tag, f"client width {client_width}, expected {self.width} (logo + margins)")
-        self.agreement_group(tag, geometry, client_width)
+        rtl = tag in RIGHT_TO_LEFT
+        if geometry["layout_rtl"] != rtl:
+            self.fail(tag, "the window is mirrored" if geometry["layout_rtl"] else "the window is not mirrored")
+        self.agreement_group(tag, geometry, client_width, rtl)
 
         heights = set()
         for page in range(6):
@@ -197,7 +220,7 @@ class Checker:
                 self.fail(where, "no content area: the left column never turns into the button face")
                 continue
             heights.add(height)
-            self.page(where, page, at, height, client_width, client_height, geometry["button_face"])
+            self.page(where, page, at, height, client_width, client_height, geometry["button_face"], rtl)
         if len(heights) > 1:
             self.fail(tag, f"the content area's height changes between pages: {sorted(heights)}")
         print(f"{tag}: content {self.width}x{'/'.join(map(str, sorted(heights)))}, "
@@ -210,7 +233,7 @@ class Checker:
                 return y
         return None
 
-    def page(self, where, page, at, height, width, client_height, face):
+    def page(self, where, page, at, height, width, client_height, face, rtl):
         middle = height - height // 2  # the upper half is the taller one
         columns = list(range(4, SIDE, 4)) + list(range(width - SIDE + 4, width - 3, 4))
         for name, y, colour in (("top", 0, GRADIENT_TOP), ("middle", middle, GRADIENT_MIDDLE),
@@ -240,14 +263,50 @@ class Checker:
                 if white(x, y)]
         if edge:
             self.fail(where, f"text reaches the side of the window, e.g. at {edge[0]}")
+        if page in (2, 4):
+            # The finished product comes first in reading order, the partner's arrow second: its two-line
+            # label is the lowest text of the page, on the right, or on the left in a mirrored window.
+            lowest = next((y for y in range(height - 1, 0, -1)
+                           if any(white(x, y) for x in range(EDGE, width - EDGE))), 0)
+            rows = range(max(0, lowest - 8), lowest + 1)
+            left = sum(white(x, y) for y in rows for x in range(EDGE, width // 2))
+            right = sum(white(x, y) for y in rows for x in range(width // 2, width - EDGE))
+            if (left > right) != rtl:
+                self.fail(where, f"the partner's label is on the {'left' if left > right else 'right'}, "
+                                 f"expected the {'left' if rtl else 'right'}")
 
-    def agreement_group(self, tag, geometry, client_width):
-        text, start, box = geometry["agreement_text"], geometry["start"], geometry["agreement_box"]
+    def agreement_group(self, tag, geometry, client_width, rtl):
+        # A mirrored window must look like the others in a mirror: the rules below hold, from the left, for
+        # the rectangles and positions as the picture shows them, taken from the right.
+        def reading(x):
+            return client_width - x if rtl else x
+
+        def rect(r):
+            return [reading(r[2]), r[1], reading(r[0]), r[3]] if rtl else r
+
+        text, start, box = (rect(geometry[k]) for k in ("agreement_text", "start", "agreement_box"))
         if intersect(text, start):
             self.fail(tag, f"agreement text {text} overlaps the start button {start}")
-        if geometry["agreement_end"] > geometry["agreement_client_width"]:
+        if box[2] > text[0]:
+            self.fail(tag, f"the check box {box} does not stand before its sentence {text}")
+        if not rtl and geometry["agreement_end"] > geometry["agreement_client_width"]:
             self.fail(tag, f"the agreement sentence ends at x={geometry['agreement_end']}, past its control's "
                            f"{geometry['agreement_client_width']} px: its end is clipped")
+        xs = [reading(x) for x in geometry["agreement_x"]]
+        outside = [x for x in xs if not text[0] <= x <= text[2]]
+        if outside:
+            self.fail(tag, f"characters of the agreement sentence at {outside[:3]}, outside its control {text}")
+        plain, links = agreement_sentence(os.path.join(self.source, "res", "lang", tag + ".rc"))
+        if plain is None or len(plain) != len(xs):
+            self.fail(tag, f"the agreement control holds {len(xs)} characters, the mark-up's sentence {plain!r}")
+        else:
+            # Its opening, each link and its last character follow each other in reading order.
+            marks = sorted({0, *links, len(plain) - 1})
+            order = [xs[i] for i in marks]
+            if order != sorted(order) or len(set(order)) != len(order):
+                direction = "right to left" if rtl else "left to right"
+                self.fail(tag, f"the agreement sentence does not read {direction}: characters {marks} stand at "
+                               f"x={[geometry['agreement_x'][i] for i in marks]}")
         left, right = min(text[0], box[0]), max(text[2], box[2])
         if left < 0:
             self.fail(tag, f"the agreement group starts left of the window, at x={left}")

@@ -1,8 +1,9 @@
 // Photographs every page of the real Installer.exe, for the screenshot check (tests/e2e/screens.sh):
 //   screens_driver <Installer.exe> <output folder> <server request log> [installer wait ms]
-// Writes page0.bmp ... page5.bmp and page0.json (the window's geometry, the agreement group's rectangles,
-// where the agreement sentence ends, the program's language and colours, and the characters of its texts
-// that the dialog font cannot draw) into the output folder. The server must offer both
+// Writes page0.bmp ... page5.bmp and page0.json (the window's geometry and whether it is mirrored, the
+// agreement group's rectangles as the picture shows them, where the agreement sentence ends and where each of
+// its characters stands, the program's language and colours, and the characters of its texts that the dialog
+// font cannot draw) into the output folder. The server must offer both
 // products with slow downloads, so each download page lasts long enough to be photographed.
 //
 // The pages are recognised from outside, without help from the program: a download page by the request
@@ -79,10 +80,21 @@ std::string JsonRect(const RECT& r) {
          std::to_string(r.bottom) + "]";
 }
 
-RECT ClientRectOf(HWND dialog, int id) {
+// The client area's top left corner on the screen. A mirrored window's client coordinates run from its
+// right edge, so they are no use for finding things in a picture.
+POINT ClientOrigin(HWND window) {
+  WINDOWINFO info = {};
+  info.cbSize = sizeof(info);
+  GetWindowInfo(window, &info);
+  return {info.rcClient.left, info.rcClient.top};
+}
+
+// Where a control appears in the client area, in pixels from its left edge whether mirrored or not.
+RECT PictureRectOf(HWND dialog, int id) {
   RECT r = {};
   GetWindowRect(GetDlgItem(dialog, id), &r);
-  MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&r), 2);
+  POINT origin = ClientOrigin(dialog);
+  OffsetRect(&r, -origin.x, -origin.y);
   return r;
 }
 
@@ -143,8 +155,7 @@ bool WriteGeometry(const e2e::CInstallerProcess& installer, const std::wstring& 
   RECT frame, client;
   GetWindowRect(window, &frame);
   GetClientRect(window, &client);
-  POINT origin = {0, 0};
-  ClientToScreen(window, &origin);
+  POINT origin = ClientOrigin(window);
   COLORREF face = GetSysColor(COLOR_BTNFACE);
   std::string json = "{\n";
   json += "  \"client_origin\": [" + std::to_string(origin.x - frame.left) + ", " +
@@ -160,9 +171,11 @@ bool WriteGeometry(const e2e::CInstallerProcess& installer, const std::wstring& 
   json += "  \"font_face\": " + JsonString(fontFace) + ",\n";
   json += "  \"missing_glyphs\": \"" + missing + "\",\n";
   json += "  \"start_text\": " + JsonString(ControlText(window, IDOK)) + ",\n";
-  json += "  \"start\": " + JsonRect(ClientRectOf(window, IDOK)) + ",\n";
-  json += "  \"agreement_box\": " + JsonRect(ClientRectOf(window, kAgreementBox)) + ",\n";
-  json += "  \"agreement_text\": " + JsonRect(ClientRectOf(window, kAgreementText)) + ",\n";
+  json += std::string("  \"layout_rtl\": ") +
+          ((GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_LAYOUTRTL) ? "true" : "false") + ",\n";
+  json += "  \"start\": " + JsonRect(PictureRectOf(window, IDOK)) + ",\n";
+  json += "  \"agreement_box\": " + JsonRect(PictureRectOf(window, kAgreementBox)) + ",\n";
+  json += "  \"agreement_text\": " + JsonRect(PictureRectOf(window, kAgreementText)) + ",\n";
   // Where the sentence ends, from the rich edit itself: the edge of the control clips whatever lies past it,
   // and a clipped full stop or half a letter is easily missed in a picture.
   HWND text = GetDlgItem(window, kAgreementText);
@@ -171,6 +184,15 @@ bool WriteGeometry(const e2e::CInstallerProcess& installer, const std::wstring& 
   RECT inner;
   GetClientRect(text, &inner);
   json += "  \"agreement_end\": " + std::to_string(static_cast<short>(LOWORD(end))) + ",\n";
+  // Where each character of the sentence stands in the picture: its reading order shows in these.
+  json += "  \"agreement_x\": [";
+  for (LRESULT i = 0; i < length; ++i) {
+    LRESULT at = SendMessageW(text, EM_POSFROMCHAR, static_cast<WPARAM>(i), 0);
+    POINT p = {static_cast<short>(LOWORD(at)), static_cast<short>(HIWORD(at))};
+    MapWindowPoints(text, nullptr, &p, 1);
+    json += (i ? ", " : "") + std::to_string(p.x - origin.x);
+  }
+  json += "],\n";
   json += "  \"agreement_client_width\": " + std::to_string(inner.right) + "\n}\n";
   return WriteTextFile(path, json);
 }
