@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <string>
 
@@ -110,6 +111,31 @@ TEST(AlphaComposite, BlendsWithAShiftOfEight) {
       EXPECT_EQ(c.expected, destination.bits[channel]) << int(c.source) << "/" << int(c.alpha) << "/" << int(c.destination);
     }
   }
+}
+
+TEST(DrawLabel, ReadingOrderDecidesWhichEndTheFullStopsStandAt) {
+  HFONT font = CreateFontW(-20, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0, L"Tahoma");
+  for (bool rightToLeft : {false, true}) {
+    CPixels pixels(200, 30);
+    SetTextColor(pixels.dc, RGB(255, 255, 255));
+    SetBkMode(pixels.dc, TRANSPARENT);
+    RECT r = {0, 0, 200, 30};
+    ASSERT_TRUE(DrawLabel(pixels.dc, font, L"W....", true, false, 0, r, false, rightToLeft));
+    GdiFlush();
+    // Only the W reaches the upper rows; the dots sit on the base line.
+    int leftmost = 200, leftmostTall = 200;
+    for (int y = 0; y < 30; ++y) {
+      for (int x = 0; x < 200; ++x) {
+        if (!pixels.bits[(y * 200 + x) * 4]) continue;
+        leftmost = std::min(leftmost, x);
+        if (y < 12) leftmostTall = std::min(leftmostTall, x);
+      }
+    }
+    ASSERT_LT(leftmostTall, 200);
+    EXPECT_EQ(rightToLeft, leftmostTall > leftmost + 5)
+        << "read right to left, the sentence ends on the left";
+  }
+  DeleteObject(font);
 }
 
 TEST(Images, DecodingKeepsWhatGdiHoldsAndUnpremultipliesAlpha) {
