@@ -66,7 +66,7 @@ bool CCorvaneDlg::OnInitDialog() {
                                                    GetSystemMetrics(SM_CYSMICON), LR_SHARED)));
   art.Load();
   // The taskbar button shows download progress from Windows 7 on.
-  if (g_osMajor > 6 || (g_osMajor == 6 && g_osMinor >= 1)) CTaskbarController::Instance()->Create();
+  if (CTaskbarController::Available(g_osMajor, g_osMinor)) CTaskbarController::Instance()->Create();
   SetWindowTextW(hwnd, kWindowTitle);
   LayoutWindow(hwnd, Font(), art, layout, backdrop);
   ShowAgreementText();

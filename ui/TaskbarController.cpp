@@ -15,6 +15,12 @@ HRESULT CTaskbarController::Create() {
   return result;
 }
 
+void CTaskbarController::UseTaskbarForTesting(ITaskbarList3* list) {
+  if (list) list->AddRef();
+  ReleaseTaskbar();
+  taskbar = list;
+}
+
 HRESULT CTaskbarController::SetProgressValue(HWND window, ULONGLONG completed, ULONGLONG total) {
   return taskbar ? taskbar->SetProgressValue(window, completed, total) : E_NOINTERFACE;
 }

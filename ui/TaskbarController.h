@@ -16,6 +16,13 @@ class CTaskbarController final : public CSingletonT<CTaskbarController> {
   HRESULT SetProgressValue(HWND window, ULONGLONG completed, ULONGLONG total);
   HRESULT SetProgressState(HWND window, TBPFLAG state);
   bool HasTaskbar() const { return taskbar != nullptr; }
+  // Takes this list (one reference of its own) in place of the one it holds: tests give it a recording one.
+  void UseTaskbarForTesting(ITaskbarList3* list);
+
+  // The taskbar list exists from Windows 7 (6.1) on; before it, none is asked for.
+  static bool Available(unsigned osMajor, unsigned osMinor) {
+    return osMajor > 6 || (osMajor == 6 && osMinor >= 1);
+  }
 
  private:
   friend class CSingletonT<CTaskbarController>;

@@ -4,11 +4,13 @@
 #include <string>
 
 #include "LocalServer.h"
+#include "RecordingTaskbar.h"
 #include "ScriptedMsi.h"
 #include "ScriptedWindow.h"
 #include "app/Shell.h"
 #include "support/AtExit.h"
 #include "support/File.h"
+#include "ui/TaskbarController.h"
 
 namespace {
 
@@ -46,6 +48,7 @@ class Workflow : public ::testing::Test {
     SetEnvironmentVariableW(L"TMP", temp.c_str());
     log = temp + L"\\installers.log";
     SetEnvironmentVariableW(L"CORVANE_INSTALLER_LOG", log.c_str());
+    CTaskbarController::Instance()->UseTaskbarForTesting(&taskbar);
     quilloraSetup = ReadBytes(BuildPath(L"installers\\signed\\QuilloraSetup.exe"));
     pagewingSetup = ReadBytes(BuildPath(L"installers\\signed\\setup.exe"));
     Serve(quilloraSetup.size(), pagewingSetup.size());
@@ -95,6 +98,7 @@ class Workflow : public ::testing::Test {
 
   CScriptedMsi nothingInstalled{{}};
   CMsiApiOverride msi{nothingInstalled};
+  CRecordingTaskbar taskbar;  // until an at-exit drain ends the taskbar controller
   CScriptedWindow window;
   CInstallSession session{window};
   std::wstring temp, savedTmp, log;
@@ -210,13 +214,43 @@ TEST_F(Workflow, ProgressArithmetic) {
     CInstallSession s(w);
     s.totalBytes = c.total;
     s.doneBytes = c.done;
+    taskbar.values.clear();
     bool cancel = false;
     s.OnProgress(nullptr, c.received, c.contentLength, &cancel);
     ASSERT_EQ(1u, w.progress.size());
     EXPECT_EQ(c.range, w.progress[0].first);
     EXPECT_EQ(c.position, w.progress[0].second);
+    // The taskbar button shows what the bar shows.
+    ASSERT_EQ(1u, taskbar.values.size());
+    EXPECT_EQ(std::make_pair(ULONGLONG{c.position}, ULONGLONG{c.range}), taskbar.values[0]);
     EXPECT_FALSE(cancel);
     EXPECT_EQ(1, w.pumps);
+  }
+}
+
+TEST_F(Workflow, TaskbarStateFollowsTheDownloads) {
+  struct Case {
+    const char* name;
+    int pending;  // downloads counted in the byte total and not yet ended
+    void (*report)(CInstallSession&);
+    std::vector<TBPFLAG> states;
+  } cases[] = {
+      {"a download begins", 1, [](CInstallSession& s) { s.OnBegin(nullptr, L"", 0); }, {TBPF_NORMAL}},
+      {"the loader fails", 1, [](CInstallSession& s) { s.OnError(nullptr, ERROR_INTERNET_CONNECTION_RESET); },
+       {TBPF_NOPROGRESS}},
+      {"the last counted download ends", 1, [](CInstallSession& s) { s.OnEnd(nullptr, false); }, {TBPF_NOPROGRESS}},
+      {"the first of two ends", 2, [](CInstallSession& s) { s.OnEnd(nullptr, false); }, {}},
+      // Without every length nothing was counted: the state stays as the begin or error report left it.
+      {"a download without a length ends", 0, [](CInstallSession& s) { s.OnEnd(nullptr, false); }, {}},
+  };
+  for (const Case& c : cases) {
+    CScriptedWindow w;
+    CInstallSession s(w);
+    s.pendingDownloads = c.pending;
+    taskbar.states.clear();
+    c.report(s);
+    EXPECT_EQ(c.states, taskbar.states) << c.name;
+    EXPECT_EQ(1, w.pumps) << c.name;
   }
 }
 
