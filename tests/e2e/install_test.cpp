@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "Driver.h"
 #include "LocalServer.h"
@@ -70,6 +72,55 @@ TEST_F(EndToEnd, BothProductsAreInstalledThenThePartnersIsDetected) {
   DeleteFileW(log.c_str());
   InstallToTheLastPage("page5-second-run.bmp");
   EXPECT_EQ("QUILLORA|/passive /suppressclient\n", ReadBytes(log));
+}
+
+// Each page shows only its own controls: the progress bar while an installer downloads, none while one runs.
+// The pages are recognised from outside: a download page by the request for its installer (served slowly),
+// a setup page by the line its installer logs when it starts (it then takes its time).
+TEST_F(EndToEnd, EachPageShowsOnlyItsControls) {
+  const std::string slowly = R"({"mode": "trickle", "chunk": 8192, "delay_ms": 50})";
+  local_server::Put(L"/installers/QuilloraSetup.exe", ReadBytes(Installers() + L"\\QuilloraSetup.exe"), slowly);
+  local_server::Put(L"/installers/setup.exe", ReadBytes(Installers() + L"\\setup.exe"), slowly);
+  const size_t before = local_server::Requests().size();
+  auto requested = [&](const char* path) {
+    std::vector<std::string> requests = local_server::Requests();
+    for (size_t i = before; i < requests.size(); ++i) {
+      if (requests[i].find(path) != std::string::npos) return true;
+    }
+    return false;
+  };
+  auto started = [&](const char* name) { return ReadBytes(log).find(name) != std::string::npos; };
+  CInstallerProcess installer;
+  const std::wstring environment = L"TMP=" + folder + std::wstring(1, L'\0') + L"CORVANE_INSTALLER_LOG=" + log +
+                                   std::wstring(1, L'\0') + L"CORVANE_INSTALLER_WAIT_MS=1000";
+  ASSERT_TRUE(installer.Start(e2e::ProgramFolder() + L"\\Installer.exe", L"", environment));
+  ASSERT_NE(nullptr, installer.WaitForWindow(kTitle, 30000));
+  installer.Click(9002);
+  installer.PostCommand(IDOK);
+  struct Page {
+    const char* name;
+    std::function<bool()> arrived, stillThere;
+    bool progressBar;
+  } pages[] = {
+      {"1", [&] { return requested("/QuilloraSetup.exe"); }, [&] { return !requested("/setup.exe"); }, true},
+      {"2", [&] { return requested("/setup.exe"); }, [&] { return !started("QUILLORA|"); }, true},
+      {"3", [&] { return started("QUILLORA|"); }, [&] { return !started("PAGEWING|"); }, false},
+      {"4", [&] { return started("PAGEWING|"); }, [&] { return !installer.IsVisible(9001); }, false},
+  };
+  for (const Page& p : pages) {
+    SCOPED_TRACE(std::string("page ") + p.name);
+    ASSERT_TRUE(e2e::WaitFor(p.arrived, 60000)) << "never came";
+    const bool shown[] = {installer.IsVisible(IDOK), installer.IsVisible(9002), installer.IsVisible(9000),
+                          installer.IsVisible(9001), installer.IsVisible(9100)};
+    ASSERT_TRUE(p.stillThere()) << "the page went by while it was read";
+    EXPECT_EQ((std::vector<bool>{false, false, false, false, p.progressBar}),
+              std::vector<bool>(std::begin(shown), std::end(shown)));
+  }
+  ASSERT_TRUE(e2e::WaitFor([&] { return installer.IsVisible(9001); }, 30000));
+  installer.PostCommand(9001);
+  DWORD exitCode = 0;
+  EXPECT_TRUE(installer.WaitForExit(15000, &exitCode));
+  ASSERT_TRUE(local_server::PublishSampleProducts(Installers()));
 }
 
 // The installers are written to, and run from, a folder of this run's own: files of those names that others
