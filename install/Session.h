@@ -57,6 +57,10 @@ extern const wchar_t kRegionCheckUrl[];
 extern const wchar_t kQuilloraPublisher[];
 extern const wchar_t kPagewingPublisher[];
 
+// The partner's licence page for a user interface language: French and Japanese have their own, whatever
+// the region; every other language reads the English one.
+const wchar_t* PagewingLicenceFile(LANGID language);
+
 // The partner's manifest address: the China one when the region check answers exactly "CHINA", else the
 // default. Decided once per process; a failed check keeps the default for good.
 const wchar_t* GetPagewingManifestUrl();

@@ -179,14 +179,20 @@ void CInstallSession::OnLaunch() {
   window.Close(IDOK);
 }
 
+const wchar_t* PagewingLicenceFile(LANGID language) {
+  switch (PRIMARYLANGID(language)) {
+    case LANG_FRENCH: return L"fr-eula.html";
+    case LANG_JAPANESE: return L"jp-eula.html";
+    default: return L"en-eula.html";
+  }
+}
+
 bool CInstallSession::OnLinkClicked(const std::wstring& target) {
   std::wstring url;
   if (target == L"quillora:tos") {
     url = kQuilloraTermsUrl;
   } else if (target == L"pagewing:tos") {
-    WORD language = PRIMARYLANGID(GetUserDefaultUILanguage());
-    url = std::wstring(kPagewingTermsBase) +
-          (language == LANG_FRENCH ? L"fr-eula.html" : language == LANG_JAPANESE ? L"jp-eula.html" : L"en-eula.html");
+    url = std::wstring(kPagewingTermsBase) + PagewingLicenceFile(GetUserDefaultUILanguage());
   }
   if (!url.empty()) window.OpenWebPage(url);
   return true;

@@ -31,6 +31,15 @@ size_t CountRequests(const char* fragment, size_t from) {
   return count;
 }
 
+// Index of the first request since `from` whose line holds fragment; SIZE_MAX when there is none.
+size_t FirstRequest(const char* fragment, size_t from) {
+  std::vector<std::string> requests = local_server::Requests();
+  for (size_t i = from; i < requests.size(); ++i) {
+    if (requests[i].find(fragment) != std::string::npos) return i;
+  }
+  return SIZE_MAX;
+}
+
 // A session against the local server: both products offered in version 6, signed installers, nothing
 // installed, installers logging into a file, the temporary folder private to the test.
 class Workflow : public ::testing::Test {
@@ -106,7 +115,9 @@ class Workflow : public ::testing::Test {
 };
 
 TEST_F(Workflow, BothProductsFromStartToTheLastPage) {
+  size_t before = local_server::Requests().size();
   session.OnStart();
+  EXPECT_LT(FirstRequest("PagewingInstall.xml", before), FirstRequest("QLWin5/update.xml", before));
   EXPECT_EQ((std::vector<int>{1, 2, 3, 4, 5}), window.pages);
   EXPECT_TRUE(window.shown.empty());
   EXPECT_TRUE(window.closedWith.empty());
@@ -337,9 +348,14 @@ TEST_F(Workflow, FailuresCloseTheWindowWithTheirMessage) {
     std::wstring message;  // empty: no box
     bool installersLeft;
     bool memoryRunsOut = false;  // in the middle of the partner's download
+    const char* neverRequested = nullptr;
   } cases[] = {
       {"manifest missing", [](Workflow&) { local_server::Put(kQuilloraManifest, "", R"({"status": 404})"); },
        English(31042), false},
+      // The partner's manifest is read first; once it failed, the main product's is not even asked for.
+      {"partner's manifest missing",
+       [](Workflow&) { local_server::Put(kPagewingManifest, "", R"({"status": 404})"); },
+       L"Pagewing Manager Quillora Edition download failed", false, false, "QLWin5/update.xml"},
       {"installer one byte short",
        [](Workflow& t) { t.Serve(t.quilloraSetup.size() + 1, t.pagewingSetup.size()); }, English(31060), false},
       {"unsigned installer",
@@ -365,6 +381,7 @@ TEST_F(Workflow, FailuresCloseTheWindowWithTheirMessage) {
     SCOPED_TRACE(c.name);
     Serve(quilloraSetup.size(), pagewingSetup.size());
     c.arrange(*this);
+    size_t before = local_server::Requests().size();
     {
       // The session ends before the temporary files go, as the window does before the at-exit drain: a
       // downloaded installer it still holds could not be deleted otherwise.
@@ -380,6 +397,9 @@ TEST_F(Workflow, FailuresCloseTheWindowWithTheirMessage) {
       EXPECT_EQ(std::vector<int>{IDCANCEL}, w.closedWith);
       EXPECT_EQ(false, w.startEnabled.front());
       EXPECT_EQ(c.installersLeft, TempHoldsInstallers());
+      if (c.neverRequested) {
+        EXPECT_EQ(0u, CountRequests(c.neverRequested, before));
+      }
     }
     RunAtExitCalls();
     EXPECT_FALSE(TempHoldsInstallers());
@@ -390,18 +410,36 @@ TEST_F(Workflow, FailuresCloseTheWindowWithTheirMessage) {
 }
 
 TEST_F(Workflow, BeforeVistaAProductNeedingAnAdministratorStopsEverything) {
+  struct Case {
+    const char* name;
+    bool needed;  // both products
+    bool stops;
+  } cases[] = {
+      {"the partner's package needed", true, true},
+      // Nothing to install, so nothing to refuse: the last page, no box.
+      {"nothing needed", false, false},
+  };
   unsigned savedMajor = g_osMajor;
   g_osMajor = 5;
-  // Both manifests read before, the partner's package for a user who is no administrator.
-  session.pagewing.manifestRead = session.quillora.manifestRead = true;
-  session.pagewing.elevated = true;
-  size_t before = local_server::Requests().size();
-  session.OnStart();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CScriptedWindow w;
+    CInstallSession s(w);
+    // Both manifests read before, the partner's package for a user who is no administrator.
+    s.pagewing.manifestRead = s.quillora.manifestRead = true;
+    s.pagewing.elevated = true;
+    s.pagewing.needed = s.quillora.needed = c.needed;
+    size_t before = local_server::Requests().size();
+    s.OnStart();
+    EXPECT_EQ(c.stops ? std::vector<int>{IDCANCEL} : std::vector<int>{}, w.closedWith);
+    EXPECT_EQ(c.stops ? std::vector<int>{} : std::vector<int>{PageDone}, w.pages);
+    ASSERT_EQ(c.stops ? 1u : 0u, w.shown.size());
+    if (c.stops) {
+      EXPECT_EQ(English(31059), w.shown[0].text);
+    }
+    EXPECT_EQ(before, local_server::Requests().size());  // before any download
+  }
   g_osMajor = savedMajor;
-  ASSERT_EQ(1u, window.shown.size());
-  EXPECT_EQ(English(31059), window.shown[0].text);
-  EXPECT_EQ(std::vector<int>{IDCANCEL}, window.closedWith);
-  EXPECT_EQ(before, local_server::Requests().size());  // before any download
 }
 
 TEST_F(Workflow, CancelByPage) {
@@ -432,11 +470,13 @@ TEST_F(Workflow, LaunchStartsTheInstalledApplication) {
     const char* name;
     std::vector<Related> installed;
     const char* logged;
+    std::wstring known = L"";  // the location found when the manifest was read
   } cases[] = {
       {"location without a trailing backslash", {{L"{A}", {{2, L"6.0", application.c_str()}}}},
        "QUILLORA|/PagewingSetup\n"},
       {"location with one", {{L"{A}", {{2, L"6.0", withBackslash.c_str()}}}}, "QUILLORA|/PagewingSetup\n"},
       {"no location found", {}, ""},
+      {"found with the manifest only", {}, "QUILLORA|/PagewingSetup\n", withBackslash},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -445,6 +485,7 @@ TEST_F(Workflow, LaunchStartsTheInstalledApplication) {
     CMsiApiOverride useIt(msi);
     CScriptedWindow w;
     CInstallSession s(w);
+    s.quillora.installLocation = c.known;
     s.OnLaunch();
     EXPECT_EQ(std::vector<int>{IDOK}, w.closedWith);
     EXPECT_TRUE(w.shown.empty());
@@ -476,6 +517,20 @@ TEST_F(Workflow, LinksOpenTheTermsPages) {
       EXPECT_TRUE(w.opened.empty());
     }
   }
+  // The partner's licence in the user's language, by its primary language: every French region reads the
+  // French page. Languages without a page of their own read the English one.
+  struct Licence {
+    LANGID language;
+    const wchar_t* file;
+  } licences[] = {
+      {MAKELANGID(LANG_FRENCH, SUBLANG_FRENCH), L"fr-eula.html"},
+      {MAKELANGID(LANG_FRENCH, SUBLANG_FRENCH_CANADIAN), L"fr-eula.html"},
+      {MAKELANGID(LANG_JAPANESE, SUBLANG_JAPANESE_JAPAN), L"jp-eula.html"},
+      {MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), L"en-eula.html"},
+      {MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED), L"en-eula.html"},
+      {MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN), L"en-eula.html"},
+  };
+  for (const Licence& l : licences) EXPECT_STREQ(l.file, PagewingLicenceFile(l.language)) << std::hex << l.language;
 }
 
 }  // namespace
