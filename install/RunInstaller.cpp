@@ -6,6 +6,17 @@
 #include "app/StringIds.h"
 #include "support/Handle.h"
 
+namespace {
+
+ShellStartFunction g_shellStart = nullptr;
+
+}  // namespace
+
+CShellStartOverride::CShellStartOverride(ShellStartFunction start) : previous(g_shellStart) {
+  g_shellStart = start;
+}
+CShellStartOverride::~CShellStartOverride() { g_shellStart = previous; }
+
 int CInstallSession::RunInstaller(const std::wstring& path, const std::wstring& params, bool elevate, bool wait,
                                   std::shared_ptr<CFileHandle> hold) {
   if (path.empty()) {
@@ -28,7 +39,7 @@ int CInstallSession::RunInstaller(const std::wstring& path, const std::wstring& 
   execute.lpParameters = params.empty() ? nullptr : params.c_str();  // no parameters at all, not ""
   execute.nShow = SW_SHOWNORMAL;
 
-  BOOL started = ShellExecuteExW(&execute);
+  BOOL started = (g_shellStart ? g_shellStart : ShellExecuteExW)(&execute);
   DWORD startError = GetLastError();
   // The process exists (or will not): what it runs was fixed when it was created.
   if (hold) hold->Reset();

@@ -76,11 +76,11 @@ class PagewingDetection : public ::testing::Test {
  protected:
   void TearDown() override { RegDeleteKeyW(HKEY_LOCAL_MACHINE, kPagewingAppPathsKey); }
 
-  static void Register(const std::wstring& path) {
+  static void Register(const std::wstring& path, DWORD type = REG_SZ) {
     CRegKey key;
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, kPagewingAppPathsKey, 0, nullptr, 0,
                                              KEY_WRITE, nullptr, key.Put(), nullptr));
-    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key.Get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()),
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key.Get(), nullptr, 0, type, reinterpret_cast<const BYTE*>(path.c_str()),
                                             static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t))));
   }
 
@@ -99,6 +99,7 @@ TEST_F(PagewingDetection, AppPathsAndFileVersion) {
     const wchar_t* offered;
     bool needed;
     const wchar_t* version;
+    DWORD type = REG_SZ;  // of the App Paths value
   } cases[] = {
       {"not registered", L"", L"5.9.9.9", true, L"0.0.0.0"},
       {"registered, file missing", Fixture(L"no-such-Wingquill.exe"), L"5.9.9.9", true, L"0.0.0.0"},
@@ -107,11 +108,13 @@ TEST_F(PagewingDetection, AppPathsAndFileVersion) {
       {"older installed", Fixture(L"versioned_5_9_9_9.exe"), L"6.0", true, L"5.9.9.9"},
       {"0.0.0.0 counts as absent", Fixture(L"versioned_0_0_0_0.exe"), L"0", true, L"0.0.0.0"},
       {"a file without version", Fixture(L"net_tests.exe"), L"1.0", true, L"0.0.0.0"},
+      // Only a plain string is a path: an expandable one is not read, and the package counts as missing.
+      {"registered as REG_EXPAND_SZ", Fixture(L"versioned_6_0_0_0.exe"), L"5.9.9.9", true, L"0.0.0.0", REG_EXPAND_SZ},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     RegDeleteKeyW(HKEY_LOCAL_MACHINE, kPagewingAppPathsKey);
-    if (!c.registered.empty()) Register(c.registered);
+    if (!c.registered.empty()) Register(c.registered, c.type);
     ProductInfo pagewing(L"setup.exe");
     pagewing.manifestVersion = ParseVersion(c.offered);
     DetectPagewing(pagewing);

@@ -16,21 +16,25 @@ std::string ReadBytes(const std::wstring& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// Counts what a download reports and can cancel at its first progress report.
+enum CancelAt { Never, FirstReport, End };
+
+// Counts what a download reports and can cancel at its first progress report, or once the body is in.
 class CProgress : public IUrlLoaderCallback {
  public:
   void OnBegin(CUrlLoader*, const wchar_t*, DWORD) override {}
   void OnProgress(CUrlLoader*, DWORD, DWORD, bool* cancel) override {
     ++reports;
-    if (session && cancelOnFirst) {
+    if (session && cancelAt == FirstReport) {
       session->cancelRequested = true;
       *cancel = true;
     }
   }
   void OnError(CUrlLoader*, DWORD) override {}
-  void OnEnd(CUrlLoader*, bool) override {}
+  void OnEnd(CUrlLoader*, bool) override {
+    if (session && cancelAt == End) session->cancelRequested = true;
+  }
   CInstallSession* session = nullptr;
-  bool cancelOnFirst = false;
+  CancelAt cancelAt = Never;
   int reports = 0;
 };
 
@@ -131,12 +135,18 @@ TEST_F(DownloadProduct, FailuresWithoutAFile) {
     const char* name;
     std::wstring location;
     const wchar_t* failureText;
-    bool cancel;
+    CancelAt cancel;
     std::wstring error;
+    const wchar_t* fileName = L"QuilloraSetup.exe";
   } cases[] = {
-      {"no location", L"", L"Quillora download failed", false, English(31040)},
-      {"no failure text", L"http://127.0.0.1:1/nothing", L"", false, English(31045)},
-      {"cancelled by the user", L"/installers/big.bin", L"Quillora download failed", true, L""},
+      {"no location", L"", L"Quillora download failed", Never, English(31040)},
+      {"no failure text", L"http://127.0.0.1:1/nothing", L"", Never, English(31045)},
+      {"cancelled by the user", L"/installers/big.bin", L"Quillora download failed", FirstReport, L""},
+      {"cancelled after the last read", L"/installers/big.bin", L"Quillora download failed", End, L""},
+      // A device takes the bytes and gives none back, as when the file is replaced between its writing and
+      // its check: what would be verified and run is not what was received.
+      {"what is read back is not what came", L"/installers/big.bin", L"Quillora download failed", Never,
+       L"Quillora download failed", L"NUL"},
   };
   local_server::Put(L"/installers/big.bin", std::string(1 << 20, 'x'));
   for (const Case& c : cases) {
@@ -144,15 +154,24 @@ TEST_F(DownloadProduct, FailuresWithoutAFile) {
     CScriptedWindow window;
     CInstallSession session(window);
     session.quillora.failureText = c.failureText;
+    session.quillora.fileName = c.fileName;
     session.quillora.location =
         c.location.size() && c.location[0] == L'/' ? local_server::Url(false, c.location) : c.location;
     CProgress progress;
     progress.session = &session;
-    progress.cancelOnFirst = c.cancel;
+    progress.cancelAt = c.cancel;
     std::wstring path, error;
     EXPECT_FALSE(session.DownloadProduct(session.quillora, path, error, &progress));
     EXPECT_EQ(c.error, error);
     EXPECT_FALSE(FileExists(Downloaded(L"QuilloraSetup.exe").c_str(), false));
+    EXPECT_FALSE(session.quillora.installerHold);
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(Downloaded(L"*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+      do EXPECT_EQ(L'.', found.cFileName[0]) << "left in the download folder";  // only . and ..
+      while (FindNextFileW(search, &found));
+      FindClose(search);
+    }
   }
 }
 

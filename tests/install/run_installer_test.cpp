@@ -4,6 +4,7 @@
 #include <string>
 
 #include "ScriptedWindow.h"
+#include "app/Shell.h"
 
 namespace {
 
@@ -99,6 +100,51 @@ TEST_F(RunInstaller, ParametersAndStartFailures) {
       EXPECT_EQ(c.logged, ReadLog(log));
     }
   }
+}
+
+// Stands in for the shell: notes the verb and fails as the row says (the elevation prompt refused, ...).
+std::wstring g_verb;
+DWORD g_startError = 0;
+BOOL WINAPI FailingStart(SHELLEXECUTEINFOW* info) {
+  g_verb = info->lpVerb ? info->lpVerb : L"";
+  SetLastError(g_startError);
+  return FALSE;
+}
+
+TEST_F(RunInstaller, TheVerbByWindowsVersionAndARefusedElevation) {
+  const UINT question = MB_YESNO | MB_ICONERROR | MB_DEFBUTTON2;
+  struct Case {
+    const char* name;
+    unsigned osMajor;
+    bool elevate;
+    DWORD startError;
+    int answer;  // to the question, when one comes
+    const wchar_t* verb;
+    UINT boxType;
+    int expected;
+  } cases[] = {
+      {"prompt refused, user continues", 6, true, ERROR_CANCELLED, IDYES, L"runas", question, InstallerFailedRetry},
+      {"prompt refused, user stops", 10, true, ERROR_CANCELLED, IDNO, L"runas", question, InstallerFailedStop},
+      {"not elevated", 10, false, ERROR_ACCESS_DENIED, IDOK, L"open", MB_OK | MB_ICONERROR, InstallerFailedStop},
+      // Before Vista there is no prompt to ask: "runas" would ask for another account instead.
+      {"before Vista", 5, true, ERROR_ACCESS_DENIED, IDOK, L"open", MB_OK | MB_ICONERROR, InstallerFailedStop},
+  };
+  CShellStartOverride scripted(FailingStart);
+  const unsigned savedMajor = g_osMajor;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    g_osMajor = c.osMajor;
+    g_startError = c.startError;
+    CScriptedWindow window;
+    window.answers.push_back(c.answer);
+    CInstallSession session(window);
+    EXPECT_EQ(c.expected, session.RunInstaller(installer, L"/passive", c.elevate, true));
+    EXPECT_EQ(c.verb, g_verb);
+    ASSERT_EQ(1u, window.shown.size());
+    EXPECT_EQ(English(31050), window.shown[0].text);
+    EXPECT_EQ(c.boxType, window.shown[0].type);
+  }
+  g_osMajor = savedMajor;
 }
 
 }  // namespace

@@ -13,6 +13,15 @@ std::string ReadAll(const std::wstring& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// What the process says to a debugger: OutputDebugString raises it as an exception, which a vectored
+// handler sees before anybody else.
+std::string g_debugOutput;
+LONG CALLBACK CatchDebugOutput(EXCEPTION_POINTERS* exception) {
+  if (exception->ExceptionRecord->ExceptionCode != DBG_PRINTEXCEPTION_C) return EXCEPTION_CONTINUE_SEARCH;
+  g_debugOutput += reinterpret_cast<const char*>(exception->ExceptionRecord->ExceptionInformation[1]);
+  return EXCEPTION_CONTINUE_EXECUTION;
+}
+
 class BlockProfiler : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -61,9 +70,15 @@ TEST_F(BlockProfiler, DisabledOrAlreadyReportedStaysSilent) {
 }
 
 TEST_F(BlockProfiler, WithoutTheVariableTheFileIsUntouched) {
-  SetEnvironmentVariableW(L"BLOCKPROFILE", L"");
-  { CBlockProfiler run(nullptr, L"\n", true); }  // goes to the debugger instead
-  EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(path.c_str()));
+  PVOID handler = AddVectoredExceptionHandler(1, CatchDebugOutput);
+  for (const wchar_t* value : {static_cast<const wchar_t*>(nullptr), L""}) {  // unset, then empty
+    SetEnvironmentVariableW(L"BLOCKPROFILE", value);
+    g_debugOutput.clear();
+    { CBlockProfiler run(nullptr, L"\n", true); }  // goes to the debugger instead
+    EXPECT_TRUE(std::regex_match(g_debugOutput, std::regex("[0-9]+\\.[0-9]{6} sec\n"))) << g_debugOutput;
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(path.c_str()));
+  }
+  RemoveVectoredExceptionHandler(handler);
 
   CBlockProfiler timed(nullptr, nullptr, false);
   Sleep(20);

@@ -50,6 +50,30 @@ TEST_F(TempFiles, TheFolderEndsInOneBackslash) {
   }
 }
 
+// When GetTempPathW has no answer, %TEMP%, then %TMP%, then the root of C: (an empty variable is no answer).
+TEST_F(TempFiles, WithoutTheSystemsAnswerTempThenTmpThenTheRootOfC) {
+  // GetTempPathW reads TMP first: too long for its buffer once it gets its backslash, it gives up. The one
+  // of 258 characters is still short enough to read as a variable.
+  const std::wstring longest = L"C:\\" + std::wstring(255, L'y');
+  const std::wstring tooLong = L"C:\\" + std::wstring(300, L'z');
+  struct Case {
+    const char* name;
+    const wchar_t* tmp;
+    const wchar_t* temp;  // null: unset
+    std::wstring expected;
+  } cases[] = {
+      {"TEMP first", longest.c_str(), folder.c_str(), folder + L"\\"},
+      {"then TMP", longest.c_str(), nullptr, longest + L"\\"},
+      {"an empty TEMP is no answer", longest.c_str(), L"", longest + L"\\"},
+      {"then C:", tooLong.c_str(), nullptr, L"C:\\"},
+  };
+  for (const Case& c : cases) {
+    SetEnvironmentVariableW(L"TMP", c.tmp);
+    SetEnvironmentVariableW(L"TEMP", c.temp);
+    EXPECT_EQ(c.expected, GetTempDirectory()) << c.name;
+  }
+}
+
 TEST_F(TempFiles, RegisteredFilesGoAtCleanupButKeptOnesAndFoldersStay) {
   SetEnvironmentVariableW(L"TMP", folder.c_str());
   Touch(folder + L"\\setup.exe");  // somebody else's, beside the private folder: never touched
