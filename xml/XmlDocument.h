@@ -47,8 +47,8 @@ class CXMLDocumentLoader : public IXMLParserCallback {
   // Forgets the open elements and the pending attribute of an earlier load.
   void Reset(CXMLDocument* newDocument, unsigned newFlags);
   // Places the text gathered since the last markup (see OnText). The loader calls it before every other
-  // event; a load calls it at the end. With XML_LOAD_DROP_INDENT a run that is a line feed followed only
-  // by tabs is dropped; an empty run adds nothing.
+  // event; a load calls it at the end. With XML_LOAD_DROP_INDENT a run that is a literal line feed
+  // followed only by literal tabs is dropped; an empty run adds nothing.
   bool FlushText();
   // The innermost open element, null when none is open.
   CXMLElement* GetCurrent() const { return current; }
@@ -81,7 +81,8 @@ class CXMLDocumentLoader : public IXMLParserCallback {
   // The open elements: the innermost one, whose parent chain holds the others (outermost last).
   CXMLElement* current = nullptr;
   size_t openCount = 0;
-  CBuffer text;  // the current run of text
+  CBuffer text;                   // the current run of text
+  bool textHasReference = false;  // some of the run came from a reference: it is content, never indentation
 };
 
 class CXMLDocument {

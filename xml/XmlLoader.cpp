@@ -22,15 +22,6 @@ std::wstring Printf(const wchar_t* format, ...) {
   return TextOf(buffer);
 }
 
-// Indentation written by the serializer: a line feed followed only by tabs.
-bool IsIndentation(const wchar_t* text, uint32_t length) {
-  if (length == 0 || text[0] != L'\n') return false;
-  for (uint32_t i = 1; i < length; ++i) {
-    if (text[i] != L'\t') return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 // ---- CXMLDocumentLoader
@@ -42,6 +33,7 @@ void CXMLDocumentLoader::Reset(CXMLDocument* newDocument, unsigned newFlags) {
   current = nullptr;
   openCount = 0;
   ClearText(text);
+  textHasReference = false;
 }
 
 bool CXMLDocumentLoader::Error(XMLError code, const wchar_t* message, uint32_t length) {
@@ -125,6 +117,7 @@ bool CXMLDocumentLoader::OnAttributeValue(CXMLParser& parser) {
 bool CXMLDocumentLoader::OnText(CXMLParser& parser) {
   // Gathered until the next markup: a run of text may come in several events (text, a reference, more
   // text), and only the whole run tells whether it is indentation.
+  if (parser.InReference()) textHasReference = true;
   if (!AppendUnits(text, parser.GetToken(), parser.GetTokenLength())) {
     return Error(XML_ERROR_NO_MEMORY, L"root content", 12);
   }
@@ -134,8 +127,10 @@ bool CXMLDocumentLoader::OnText(CXMLParser& parser) {
 bool CXMLDocumentLoader::FlushText() {
   const uint32_t length = TextLength(text);
   if (length == 0) return true;
+  const bool literal = !textHasReference;
+  textHasReference = false;
   CXMLNodeList* list = Placement();
-  if (!list || ((flags & XML_LOAD_DROP_INDENT) && IsIndentation(text.GetText(), length))) {
+  if (!list || ((flags & XML_LOAD_DROP_INDENT) && literal && IsIndentation(text.GetText(), length))) {
     ClearText(text);
     return true;
   }

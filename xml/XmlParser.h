@@ -83,6 +83,9 @@ class CXMLParser {
   std::wstring GetTokenText() const { return std::wstring(GetToken(), GetTokenLength()); }
 
   int GetState() const { return state; }
+  // Whether the text of the current OnText event is the value of an entity or character reference rather
+  // than units that stood in the input as they are.
+  bool InReference() const { return state >= 16 && state <= 20; }
   unsigned GetFlags() const { return flags; }
 
   // One row of the state machine, and the machine (defined with the table).

@@ -34,6 +34,14 @@ bool AppendCounted(CBuffer& buffer, const wchar_t* units, uint32_t n) {
   return AppendUnits(buffer, units, length);
 }
 
+bool IsIndentation(const wchar_t* text, uint32_t length) {
+  if (length == 0 || text[0] != L'\n') return false;
+  for (uint32_t i = 1; i < length; ++i) {
+    if (text[i] != L'\t') return false;
+  }
+  return true;
+}
+
 void ClearText(CBuffer& buffer) {
   buffer.SetLength(0);
   if (buffer.Capacity() >= sizeof(wchar_t)) reinterpret_cast<wchar_t*>(buffer.Data())[0] = 0;

@@ -19,6 +19,9 @@ bool AppendUnits(CBuffer& buffer, const wchar_t* units, uint32_t n);
 // Returns the number of replacements.
 uint32_t ReplaceAll(CBuffer& buffer, const wchar_t* pattern, const wchar_t* replacement);
 
+// A line feed followed only by tabs: the shape of the indentation the writer makes.
+bool IsIndentation(const wchar_t* text, uint32_t length);
+
 // The text held by a buffer, in units.
 inline uint32_t TextLength(const CBuffer& buffer) {
   return buffer.Length() / sizeof(wchar_t);

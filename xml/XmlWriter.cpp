@@ -162,8 +162,9 @@ void PutEscaped(CSink& sink, const wchar_t* text, uint32_t n, bool attribute) {
 
 // Writes text with every occurrence of pattern (two units) replaced by "..", and a last unit equal to
 // pattern[0] written as '.' too: "--" cannot stand in a comment nor "?>" in an instruction, and neither a
-// comment ending in '-' nor data ending in '?' would read back.
-void PutDotted(CSink& sink, const wchar_t* text, uint32_t n, const wchar_t* pattern) {
+// comment ending in '-' nor data ending in '?' would read back. With everyFirst, any other pattern[0] is
+// written as '.' as well: the parser ends instruction data at its first '?', whatever follows it.
+void PutDotted(CSink& sink, const wchar_t* text, uint32_t n, const wchar_t* pattern, bool everyFirst) {
   uint32_t run = 0;
   for (uint32_t i = 0; i < n; ++i) {
     if (text[i] != pattern[0]) continue;
@@ -172,10 +173,10 @@ void PutDotted(CSink& sink, const wchar_t* text, uint32_t n, const wchar_t* patt
       sink.Put(L"..", 2);
       run = i + 2;
       ++i;
-    } else if (i + 1 == n) {
+    } else if (i + 1 == n || everyFirst) {
       sink.Put(text + run, i - run);
       sink.Put(L".", 1);
-      run = n;
+      run = i + 1;
     }
   }
   sink.Put(text + run, n - run);
@@ -206,7 +207,15 @@ bool EndLine(CSink& sink, unsigned flags) {
 
 bool WriteContent(const CXMLContent& node, CSink& sink, unsigned flags) {
   if (AtLineStart(flags)) sink.TakeBackLineBreak();
-  PutEscaped(sink, node.GetText(), node.GetTextLength(), false);
+  const wchar_t* text = node.GetText();
+  uint32_t n = node.GetTextLength();
+  if (IsIndentation(text, n)) {
+    // Text of the indentation's shape is read back as content only when its line feed is a reference.
+    PutReference(sink, text[0]);
+    ++text;
+    --n;
+  }
+  PutEscaped(sink, text, n, false);
   if (TextSource* source = node.GetSource()) {
     std::unique_ptr<wchar_t[]> chunk(new (std::nothrow) wchar_t[kSourceChunk]);
     if (!chunk) {
@@ -248,7 +257,7 @@ bool WriteComment(const CXMLComment& node, CSink& sink, unsigned flags, int dept
   if (flags & XML_WRITE_NO_COMMENTS) return AtLineStart(flags);
   Indent(sink, flags, depth);
   sink.Put(L"<!--", 4);
-  PutDotted(sink, node.GetText(), node.GetTextLength(), L"--");
+  PutDotted(sink, node.GetText(), node.GetTextLength(), L"--", false);
   sink.Put(L"-->", 3);
   return EndLine(sink, flags);
 }
@@ -264,7 +273,7 @@ bool WritePInstr(const CXMLPInstr& node, CSink& sink, unsigned flags, int depth)
   sink.Put(L"<?", 2);
   sink.Put(node.GetName());
   sink.Put(L" ", 1);  // written even when the data is empty
-  PutDotted(sink, node.GetText(), node.GetTextLength(), L"?>");
+  PutDotted(sink, node.GetText(), node.GetTextLength(), L"?>", true);
   sink.Put(L"?>", 2);
   return EndLine(sink, flags);
 }

@@ -174,7 +174,9 @@ TEST(XmlParser, IndentationIsJudgedOnWholeRunsOfText) {
   const LoadCase cases[] = {
       // A line feed between two references is text, not indentation.
       {L"<a>&amp;\n&amp;</a>", XML_LOAD_DROP_INDENT, true, XML_ERROR_NONE, L"", "|E:a[T\"&\\u000A&\"]"},
-      {L"<a>\n&#9;</a>", XML_LOAD_DROP_INDENT, true, XML_ERROR_NONE, L"", "|E:a"},
+      // Indentation is written literally: a tab or line feed from a reference is content.
+      {L"<a>\n&#9;</a>", XML_LOAD_DROP_INDENT, true, XML_ERROR_NONE, L"", "|E:a[T\"\\u000A\\u0009\"]"},
+      {L"<a>&#10;\t</a>", XML_LOAD_DROP_INDENT, true, XML_ERROR_NONE, L"", "|E:a[T\"\\u000A\\u0009\"]"},
       {L"<a>\n\t<!--c-->\n\t</a>", XML_LOAD_DROP_INDENT | XML_LOAD_NO_COMMENTS, true, XML_ERROR_NONE, L"",
        "|E:a"},
       // Text on both sides of a dropped comment joins into one node.
