@@ -6,6 +6,9 @@
 #include <climits>
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
 
 #include "support/Buffer.h"
 #include "xml/XmlNode.h"
@@ -42,10 +45,14 @@ class CXMLDocument;
 class CXMLDocumentLoader : public IXMLParserCallback {
  public:
   CXMLDocumentLoader(CXMLDocument* document, unsigned flags) : document(document), flags(flags) {}
-  virtual ~CXMLDocumentLoader() = default;
+  CXMLDocumentLoader(const CXMLDocumentLoader&) = delete;
+  CXMLDocumentLoader& operator=(const CXMLDocumentLoader&) = delete;
+  virtual ~CXMLDocumentLoader();
 
   // Forgets the open elements and the pending attribute of an earlier load.
   void Reset(CXMLDocument* newDocument, unsigned newFlags);
+  // The load is over: what it built keeps the arena it was carved from, the loader lets go of it.
+  void EndLoad();
   // Places the text gathered since the last markup (see OnText). The loader calls it before every other
   // event; a load calls it at the end. With XML_LOAD_DROP_INDENT a run that is a literal line feed
   // followed only by literal tabs is dropped; an empty run adds nothing.
@@ -74,6 +81,11 @@ class CXMLDocumentLoader : public IXMLParserCallback {
   // root, nowhere (null) after the root has closed.
   CXMLNodeList* Placement() const;
   bool Error(XMLError code, const wchar_t* message, uint32_t length);
+  // new T(args...) from the load's arena (from the heap when there is none); null when memory runs out.
+  template <class T, class... Args>
+  T* Make(Args&&... args);
+  // Gives the attributes of the start tag read so far to their element, in name order.
+  bool CommitAttributes();
 
   CXMLDocument* document;
   unsigned flags;
@@ -81,6 +93,11 @@ class CXMLDocumentLoader : public IXMLParserCallback {
   // The open elements: the innermost one, whose parent chain holds the others (outermost last).
   CXMLElement* current = nullptr;
   size_t openCount = 0;
+  CXMLArena* arena = nullptr;
+  // The attributes of the start tag being read, in document order, and a look-up of their names once
+  // there are many.
+  std::vector<CXMLAttribute*> tagAttributes;
+  std::unordered_set<std::wstring_view> tagNames;
   CBuffer text;                   // the current run of text
   bool textHasReference = false;  // some of the run came from a reference: it is content, never indentation
 };

@@ -1,4 +1,6 @@
 // The document loader (parser events to nodes) and the document's load operations.
+#include <algorithm>
+#include <cstring>
 #include <cwchar>
 #include <memory>
 #include <new>
@@ -26,7 +28,12 @@ std::wstring Printf(const wchar_t* format, ...) {
 
 // ---- CXMLDocumentLoader
 
+CXMLDocumentLoader::~CXMLDocumentLoader() {
+  EndLoad();
+}
+
 void CXMLDocumentLoader::Reset(CXMLDocument* newDocument, unsigned newFlags) {
+  EndLoad();
   document = newDocument;
   flags = newFlags;
   pending = nullptr;
@@ -34,6 +41,47 @@ void CXMLDocumentLoader::Reset(CXMLDocument* newDocument, unsigned newFlags) {
   openCount = 0;
   ClearText(text);
   textHasReference = false;
+  // Without an arena everything comes from the heap, as it would anyway.
+  arena = CXMLArena::Create();
+}
+
+void CXMLDocumentLoader::EndLoad() {
+  CommitAttributes();
+  if (arena) arena->Release();
+  arena = nullptr;
+}
+
+template <class T, class... Args>
+T* CXMLDocumentLoader::Make(Args&&... args) {
+  try {
+    return arena ? new (*arena) T(std::forward<Args>(args)...) : new T(std::forward<Args>(args)...);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
+bool CXMLDocumentLoader::CommitAttributes() {
+  if (tagAttributes.empty()) return true;
+  std::sort(tagAttributes.begin(), tagAttributes.end(),
+            [](const CXMLAttribute* a, const CXMLAttribute* b) { return a->GetName() < b->GetName(); });
+  const uint32_t n = static_cast<uint32_t>(tagAttributes.size());
+  CXMLAttributeSet& set = current->MutableAttributes();
+  auto array =
+      arena && set.empty()
+          ? static_cast<CXMLAttribute**>(arena->Allocate(n * sizeof(CXMLAttribute*), sizeof(CXMLAttribute*)))
+          : nullptr;
+  bool inserted = true;
+  if (array) {
+    std::memcpy(array, tagAttributes.data(), n * sizeof(CXMLAttribute*));
+    set.Adopt(array, n);
+  } else {
+    for (CXMLAttribute* attribute : tagAttributes) {
+      if (current->TryInsertAttribute(attribute) != CXMLElement::InsertResult::kInserted) inserted = false;
+    }
+  }
+  tagAttributes.clear();
+  tagNames.clear();
+  return inserted || Error(XML_ERROR_NO_MEMORY, L"", 0);
 }
 
 bool CXMLDocumentLoader::Error(XMLError code, const wchar_t* message, uint32_t length) {
@@ -52,7 +100,7 @@ CXMLNodeList* CXMLDocumentLoader::Placement() const {
 
 bool CXMLDocumentLoader::OnStartElement(CXMLParser& parser) {
   if (!FlushText()) return false;
-  CXMLElement* element = NewOrNull<CXMLElement>(std::wstring(parser.GetToken(), parser.GetTokenLength()));
+  CXMLElement* element = Make<CXMLElement>(std::wstring(parser.GetToken(), parser.GetTokenLength()));
   if (!element) return Error(XML_ERROR_NO_MEMORY, parser.GetToken(), parser.GetTokenLength());
   if (current) {
     if (flags & XML_LOAD_ROOT_ONLY) {
@@ -72,7 +120,7 @@ bool CXMLDocumentLoader::OnStartElement(CXMLParser& parser) {
 }
 
 bool CXMLDocumentLoader::OnStartTagEnd(CXMLParser&) {
-  return true;
+  return CommitAttributes();
 }
 
 bool CXMLDocumentLoader::OnEndElement(CXMLParser& parser) {
@@ -89,14 +137,32 @@ bool CXMLDocumentLoader::OnEndElement(CXMLParser& parser) {
 
 bool CXMLDocumentLoader::OnAttributeName(CXMLParser& parser) {
   if (!current) return Error(XML_ERROR_INVALID_DOC, parser.GetToken(), parser.GetTokenLength());
-  CXMLAttribute* attribute =
-      NewOrNull<CXMLAttribute>(std::wstring(parser.GetToken(), parser.GetTokenLength()), std::wstring());
-  const CXMLElement::InsertResult result =
-      attribute ? current->TryInsertAttribute(attribute) : CXMLElement::InsertResult::kNoMemory;
-  if (result == CXMLElement::InsertResult::kDuplicate) {
-    return Error(XML_ERROR_DUPLICATE_ATTR, parser.GetToken(), parser.GetTokenLength());
+  const std::wstring_view name(parser.GetToken(), parser.GetTokenLength());
+  // The tag's attributes are sorted once, when it ends; until then a name is looked for among those read
+  // before it, through a hash once there are many, so a tag with thousands of attributes stays linear.
+  constexpr size_t kHashFrom = 16;
+  bool duplicate = false;
+  try {
+    if (tagAttributes.size() < kHashFrom) {
+      for (const CXMLAttribute* a : tagAttributes) duplicate = duplicate || a->GetName() == name;
+    } else {
+      if (tagNames.empty()) {
+        for (const CXMLAttribute* a : tagAttributes) tagNames.insert(a->GetName());
+      }
+      duplicate = tagNames.count(name) != 0;
+    }
+    if (!duplicate && current->FindAttribute(parser.GetToken())) duplicate = true;
+  } catch (const std::bad_alloc&) {
+    return Error(XML_ERROR_NO_MEMORY, parser.GetToken(), parser.GetTokenLength());
   }
-  if (result == CXMLElement::InsertResult::kNoMemory) {
+  if (duplicate) return Error(XML_ERROR_DUPLICATE_ATTR, parser.GetToken(), parser.GetTokenLength());
+  CXMLAttribute* attribute = Make<CXMLAttribute>(std::wstring(name), std::wstring());
+  if (!attribute) return Error(XML_ERROR_NO_MEMORY, parser.GetToken(), parser.GetTokenLength());
+  try {
+    tagAttributes.push_back(attribute);
+    if (!tagNames.empty()) tagNames.insert(attribute->GetName());
+  } catch (const std::bad_alloc&) {
+    if (tagAttributes.empty() || tagAttributes.back() != attribute) delete attribute;
     return Error(XML_ERROR_NO_MEMORY, parser.GetToken(), parser.GetTokenLength());
   }
   pending = attribute;
@@ -125,6 +191,7 @@ bool CXMLDocumentLoader::OnText(CXMLParser& parser) {
 }
 
 bool CXMLDocumentLoader::FlushText() {
+  if (!CommitAttributes()) return false;
   const uint32_t length = TextLength(text);
   if (length == 0) return true;
   const bool literal = !textHasReference;
@@ -141,9 +208,14 @@ bool CXMLDocumentLoader::FlushText() {
     ClearText(text);
     return appended || Error(XML_ERROR_NO_MEMORY, L"root content", 12);
   }
-  CXMLContent* node = NewOrNull<CXMLContent>();
-  if (!node) return Error(XML_ERROR_NO_MEMORY, L"root content", 12);
-  node->Body().Buffer() = std::move(text);  // the run's buffer becomes the node's: no second copy
+  CXMLContent* node = Make<CXMLContent>();
+  const bool stored = node && (arena ? node->Body().AssignIn(*arena, text.GetText(), length)
+                                     : node->Body().Assign(text.GetText(), length));
+  ClearText(text);
+  if (!stored) {
+    delete node;
+    return Error(XML_ERROR_NO_MEMORY, L"root content", 12);
+  }
   list->Append(node);
   return true;
 }
@@ -233,6 +305,7 @@ class CXMLDocument::CLoad {
     document->Clear();
     loader.Reset(document, flags);
   }
+  ~CLoad() { loader.EndLoad(); }
 
   CXMLDocumentLoader own;
   CXMLDocumentLoader& loader;

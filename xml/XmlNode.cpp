@@ -2,6 +2,8 @@
 
 #include <comdef.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <cwchar>
 #include <new>
 #include <string_view>
@@ -175,13 +177,51 @@ bool CXMLNode::NameEquals(const wchar_t* name) const {
 
 // ---- Leaf nodes
 
-bool CXMLTextBody::Assign(const wchar_t* units, uint32_t n) {
-  ClearText(buffer);
-  return AppendUnits(buffer, units, n);
+CXMLTextBody::~CXMLTextBody() {
+  if (capacity) std::free(units);
 }
 
-bool CXMLTextBody::Append(const wchar_t* units, uint32_t n) {
-  return AppendUnits(buffer, units, n);
+bool CXMLTextBody::Replace(uint32_t keep, const wchar_t* text, uint32_t n) {
+  if (n > UINT32_MAX / sizeof(wchar_t) - keep - 1) return false;
+  const uint32_t needed = keep + n + 1;
+  if (needed <= capacity) {
+    std::memmove(units + keep, text, n * sizeof(wchar_t));  // text may be this body's own
+  } else {
+    // Appending grows by half again, so text added piece by piece is copied a bounded number of times.
+    uint32_t room = needed;
+    if (keep && needed < UINT32_MAX / sizeof(wchar_t) / 2) room = needed + needed / 2;
+    wchar_t* grown = static_cast<wchar_t*>(std::malloc(room * sizeof(wchar_t)));
+    if (!grown) return false;
+    if (keep) std::memcpy(grown, units, keep * sizeof(wchar_t));
+    std::memcpy(grown + keep, text, n * sizeof(wchar_t));
+    if (capacity) std::free(units);
+    units = grown;
+    capacity = room;
+  }
+  length = keep + n;
+  units[length] = 0;
+  return true;
+}
+
+bool CXMLTextBody::Assign(const wchar_t* text, uint32_t n) {
+  return Replace(0, text, n);
+}
+
+bool CXMLTextBody::Append(const wchar_t* text, uint32_t n) {
+  return Replace(length, text, n);
+}
+
+bool CXMLTextBody::AssignIn(CXMLArena& arena, const wchar_t* text, uint32_t n) {
+  if (n > UINT32_MAX / sizeof(wchar_t) - 1) return false;
+  wchar_t* copy = static_cast<wchar_t*>(arena.Allocate((n + 1) * sizeof(wchar_t), alignof(wchar_t)));
+  if (!copy) return false;
+  std::memcpy(copy, text, n * sizeof(wchar_t));
+  copy[n] = 0;
+  if (capacity) std::free(units);
+  units = copy;
+  length = n;
+  capacity = 0;
+  return true;
 }
 
 CXMLContent::CXMLContent(TextSource* source) : source(source) {
@@ -233,6 +273,78 @@ CXMLNode* CXMLPInstr::Clone() const {
 CXMLAttribute* CXMLAttribute::Create(const wchar_t* name, const wchar_t* value) {
   if (!IsValidName(name)) return nullptr;
   return NewOrNull<CXMLAttribute>(name, value ? value : L"");
+}
+
+static_assert(alignof(CXMLElement) <= sizeof(void*) && alignof(CXMLContent) <= sizeof(void*) &&
+                  alignof(CXMLPInstr) <= sizeof(void*) && alignof(CXMLAttribute) <= sizeof(void*),
+              "arena objects are aligned to a pointer's size");
+
+// ---- CXMLAttributeSet
+
+CXMLAttributeSet::~CXMLAttributeSet() {
+  if (capacity) std::free(items);
+}
+
+uint32_t CXMLAttributeSet::LowerBound(std::wstring_view name) const {
+  uint32_t low = 0, high = count;
+  while (low < high) {
+    const uint32_t middle = low + (high - low) / 2;
+    if (std::wstring_view(items[middle]->GetName()) < name) {
+      low = middle + 1;
+    } else {
+      high = middle;
+    }
+  }
+  return low;
+}
+
+CXMLAttribute* CXMLAttributeSet::Find(std::wstring_view name) const {
+  const uint32_t at = LowerBound(name);
+  return at < count && items[at]->GetName() == name ? items[at] : nullptr;
+}
+
+bool CXMLAttributeSet::MakeRoom() {
+  if (count < capacity) return true;
+  // An array in the arena is never grown in place: the set moves to the heap at its first change.
+  if (count > UINT32_MAX / 2 / sizeof(CXMLAttribute*)) return false;
+  const uint32_t room = count < 4 ? 4 : count * 2;
+  auto grown = static_cast<CXMLAttribute**>(std::malloc(room * sizeof(CXMLAttribute*)));
+  if (!grown) return false;
+  if (count) std::memcpy(grown, items, count * sizeof(CXMLAttribute*));
+  if (capacity) std::free(items);
+  items = grown;
+  capacity = room;
+  return true;
+}
+
+CXMLAttributeSet::Result CXMLAttributeSet::Insert(CXMLAttribute* attribute) {
+  const uint32_t at = LowerBound(attribute->GetName());
+  if (at < count && items[at]->GetName() == attribute->GetName()) return Result::kDuplicate;
+  if (!MakeRoom()) return Result::kNoMemory;
+  std::memmove(items + at + 1, items + at, (count - at) * sizeof(CXMLAttribute*));
+  items[at] = attribute;
+  ++count;
+  return Result::kInserted;
+}
+
+CXMLAttribute* CXMLAttributeSet::Remove(std::wstring_view name) {
+  const uint32_t at = LowerBound(name);
+  if (at >= count || items[at]->GetName() != name) return nullptr;
+  CXMLAttribute* removed = items[at];
+  if (!capacity) {
+    // The arena's array is left as it is; the rest moves to the heap.
+    if (!MakeRoom()) return nullptr;
+  }
+  std::memmove(items + at, items + at + 1, (count - at - 1) * sizeof(CXMLAttribute*));
+  --count;
+  return removed;
+}
+
+void CXMLAttributeSet::Adopt(CXMLAttribute** sorted, uint32_t n) {
+  if (capacity) std::free(items);
+  items = sorted;
+  count = n;
+  capacity = 0;
 }
 
 // ---- CXMLElement
@@ -363,8 +475,7 @@ bool CXMLElement::GetChildText(CBuffer& out, const wchar_t* childName, size_t in
 
 CXMLAttribute* CXMLElement::FindAttribute(const wchar_t* attributeName) const {
   RequireName(attributeName);
-  auto it = attributes.find(std::wstring_view(attributeName));
-  return it == attributes.end() ? nullptr : *it;
+  return attributes.Find(attributeName);
 }
 
 bool CXMLElement::GetAttribute(const wchar_t* attributeName, std::wstring& out) const {
@@ -449,14 +560,11 @@ GUID CXMLElement::GetAttributeGuid(const wchar_t* attributeName) const {
 }
 
 CXMLElement::InsertResult CXMLElement::TryInsertAttribute(CXMLAttribute* attribute) {
-  InsertResult result;
-  try {
-    result = attributes.insert(attribute).second ? InsertResult::kInserted : InsertResult::kDuplicate;
-  } catch (const std::bad_alloc&) {
-    result = InsertResult::kNoMemory;
-  }
-  if (result != InsertResult::kInserted) delete attribute;
-  return result;
+  const CXMLAttributeSet::Result inserted = attributes.Insert(attribute);
+  if (inserted == CXMLAttributeSet::Result::kInserted) return InsertResult::kInserted;
+  delete attribute;
+  return inserted == CXMLAttributeSet::Result::kDuplicate ? InsertResult::kDuplicate
+                                                          : InsertResult::kNoMemory;
 }
 
 bool CXMLElement::InsertAttribute(CXMLAttribute* attribute) {
@@ -466,12 +574,13 @@ bool CXMLElement::InsertAttribute(CXMLAttribute* attribute) {
 bool CXMLElement::ReplaceAttribute(const wchar_t* attributeName, const std::wstring* value) {
   RequireName(attributeName);
   if (!IsValidName(attributeName)) return false;
-  auto it = attributes.find(std::wstring_view(attributeName));
-  const bool existed = it != attributes.end();
+  const CXMLAttribute* old = attributes.Find(attributeName);
+  const bool existed = old != nullptr;
   if (existed) {
-    if (value && (*it)->GetValue() == *value) return false;
-    delete *it;
-    attributes.erase(it);
+    if (value && old->GetValue() == *value) return false;
+    CXMLAttribute* removed = attributes.Remove(attributeName);
+    if (!removed) return false;  // memory ran out: the old attribute stays
+    delete removed;
   }
   if (!value) return existed;
   CXMLAttribute* a = NewOrNull<CXMLAttribute>(attributeName, *value);
@@ -541,11 +650,9 @@ bool CXMLElement::AddAttributeFormat(const wchar_t* attributeName, const wchar_t
 
 bool CXMLElement::RemoveAttribute(const wchar_t* attributeName) {
   RequireName(attributeName);
-  auto it = attributes.find(std::wstring_view(attributeName));
-  if (it == attributes.end()) return false;
-  delete *it;
-  attributes.erase(it);
-  return true;
+  CXMLAttribute* removed = attributes.Remove(attributeName);
+  delete removed;
+  return removed != nullptr;
 }
 
 bool CXMLElement::Contains(const CXMLNode* node) const {
@@ -612,7 +719,7 @@ template <class T>
 T* AddBodyNode(CXMLNodeList& list, const wchar_t* text) {
   T* node = NewOrNull<T>();
   if (!node) return nullptr;
-  if (text && !AppendString(node->Body().Buffer(), text)) {
+  if (text && !node->Body().Assign(text, static_cast<uint32_t>(std::wcslen(text)))) {
     delete node;
     return nullptr;
   }
@@ -667,7 +774,7 @@ CXMLPInstr* CXMLElement::AddPInstr(const wchar_t* target, const wchar_t* data) {
   RequireName(target);
   CXMLPInstr* node = NewOrNull<CXMLPInstr>(target);
   if (!node) return nullptr;
-  if (data && !AppendString(node->Body().Buffer(), data)) {
+  if (data && !node->Body().Assign(data, static_cast<uint32_t>(std::wcslen(data)))) {
     delete node;
     return nullptr;
   }

@@ -12,7 +12,6 @@
 #include <cstdarg>
 #include <cstdint>
 #include <new>
-#include <set>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -20,6 +19,7 @@
 
 #include "support/Buffer.h"
 #include "xml/CharClass.h"
+#include "xml/XmlArena.h"
 
 class CXMLElement;
 class CXMLNode;
@@ -101,7 +101,7 @@ class CXMLNodeList {
   CXMLNode* tail = nullptr;
 };
 
-class CXMLNode {
+class CXMLNode : public CXMLArenaObject {
  public:
   CXMLNode() = default;
   CXMLNode(const CXMLNode&) = delete;
@@ -137,22 +137,29 @@ class CXMLNode {
   CXMLNode* next = nullptr;
 };
 
-// The body of the leaf nodes: UTF-16 text in a CBuffer, terminated but counted without the terminator.
+// The body of the leaf nodes: UTF-16 text, terminated but counted without the terminator. It lives on the
+// heap, or in the arena of the load that made its node, until it is changed.
 class CXMLTextBody {
  public:
   CXMLTextBody() = default;
   CXMLTextBody(const CXMLTextBody&) = delete;
   CXMLTextBody& operator=(const CXMLTextBody&) = delete;
+  ~CXMLTextBody();
 
-  const wchar_t* GetText() const { return buffer.GetText(); }
-  uint32_t GetLength() const { return buffer.Length() / sizeof(wchar_t); }
-  bool Assign(const wchar_t* units, uint32_t n);
-  bool Append(const wchar_t* units, uint32_t n);
-  CBuffer& Buffer() { return buffer; }
-  const CBuffer& Buffer() const { return buffer; }
+  const wchar_t* GetText() const { return units ? units : L""; }
+  uint32_t GetLength() const { return length; }
+  // False (text unchanged) when memory runs out.
+  bool Assign(const wchar_t* text, uint32_t n);
+  bool Append(const wchar_t* text, uint32_t n);
+  // The text copied into arena, which must be the arena the body's node was carved from.
+  bool AssignIn(CXMLArena& arena, const wchar_t* text, uint32_t n);
 
  private:
-  CBuffer buffer;
+  bool Replace(uint32_t keep, const wchar_t* text, uint32_t n);
+
+  wchar_t* units = nullptr;
+  uint32_t length = 0;
+  uint32_t capacity = 0;  // units the heap block holds, terminator included; 0 for arena text
 };
 
 // Text. Holds decoded text: no entity references, line breaks as single line feeds.
@@ -255,7 +262,7 @@ class CXMLPInstr : public CXMLNode {
   CXMLTextBody data;
 };
 
-class CXMLAttribute {
+class CXMLAttribute : public CXMLArenaObject {
  public:
   CXMLAttribute(std::wstring name, std::wstring value) : name(std::move(name)), value(std::move(value)) {}
   // A new attribute, or null when the name is not a valid name or memory runs out.
@@ -271,20 +278,41 @@ class CXMLAttribute {
   std::wstring value;
 };
 
-// Orders attributes by the UTF-16 code units of their names (case-sensitive): "B" < "b" < "z".
-struct CXMLAttributeLess {
-  using is_transparent = void;
-  bool operator()(const CXMLAttribute* a, const CXMLAttribute* b) const {
-    return a->GetName() < b->GetName();
-  }
-  bool operator()(const CXMLAttribute* a, std::wstring_view b) const {
-    return std::wstring_view(a->GetName()) < b;
-  }
-  bool operator()(std::wstring_view a, const CXMLAttribute* b) const {
-    return a < std::wstring_view(b->GetName());
-  }
+// An element's attributes, ordered by the UTF-16 code units of their names (case-sensitive: "B" < "b" <
+// "z"), in one flat array; iterate with a range-for. The set does not own the attributes: the element does.
+class CXMLAttributeSet {
+ public:
+  using const_iterator = CXMLAttribute* const*;
+
+  CXMLAttributeSet() = default;
+  CXMLAttributeSet(const CXMLAttributeSet&) = delete;
+  CXMLAttributeSet& operator=(const CXMLAttributeSet&) = delete;
+  ~CXMLAttributeSet();
+
+  const_iterator begin() const { return items; }
+  const_iterator end() const { return items + count; }
+  size_t size() const { return count; }
+  bool empty() const { return count == 0; }
+
+  CXMLAttribute* Find(std::wstring_view name) const;
+  // Inserts in name order; kDuplicate when the name is there, kNoMemory when the array cannot grow.
+  enum class Result { kInserted, kDuplicate, kNoMemory };
+  Result Insert(CXMLAttribute* attribute);
+  // Takes the attribute with that name out of the set (the caller deletes it); null when there is none.
+  CXMLAttribute* Remove(std::wstring_view name);
+  // For the loader: the set becomes sorted, distinct, which live in the load's arena. The set must be
+  // empty.
+  void Adopt(CXMLAttribute** sorted, uint32_t n);
+
+ private:
+  // The index where name is or would go.
+  uint32_t LowerBound(std::wstring_view name) const;
+  bool MakeRoom();
+
+  CXMLAttribute** items = nullptr;
+  uint32_t count = 0;
+  uint32_t capacity = 0;  // of a heap array; 0 while the array lives in an arena
 };
-using CXMLAttributeSet = std::set<CXMLAttribute*, CXMLAttributeLess>;
 
 class CXMLElement : public CXMLNode {
  public:
@@ -414,6 +442,7 @@ class CXMLElement : public CXMLNode {
   // Appends a node without any check; for the loader, which builds trees from parser events.
   void AppendChild(CXMLNode* node) { children.Append(node); }
   CXMLNodeList& MutableChildren() { return children; }
+  CXMLAttributeSet& MutableAttributes() { return attributes; }
 
  private:
   friend class CXMLNodeList;  // deletes subtrees by taking the children over

@@ -231,6 +231,19 @@ TEST(XmlModel, CopyAndMoveChildren) {
   EXPECT_TRUE(r->MoveChildren(*inner, true));  // from a descendant that clearing deletes
   EXPECT_EQ("E:r[E:y]", Dump(*r));
   EXPECT_EQ(r, r->FindChild(L"y")->GetParent());
+
+  // Loaded nodes moved into another document outlive their own, and stay editable.
+  CXMLDocument other = Load(L"<o/>");
+  {
+    CXMLDocument source = Load(L"<s><p k='v' j='w'>text</p><q/></s>");
+    EXPECT_TRUE(other.GetRoot()->MoveChildren(*source.GetRoot(), false));
+    source.LoadFromString(std::wstring(L"<t u='long value of the second load'>more text</t>"));
+  }
+  CXMLElement* p = other.GetRoot()->FindChild(L"p");
+  EXPECT_TRUE(p->SetAttribute(L"a", L"1"));
+  EXPECT_TRUE(p->RemoveAttribute(L"k"));
+  EXPECT_TRUE(p->AddText(L"+"));
+  EXPECT_EQ("E:o[E:p{a=1,j=w}[T\"text+\"] E:q]", Dump(*other.GetRoot()));
 }
 
 TEST(XmlModel, MoveChildrenToEndGroupsByName) {

@@ -93,6 +93,12 @@ TEST(XmlParser, StructuralErrors) {
       {L"<a><b>", 0, false, XML_ERROR_INCOMPLETE_DOC, L"/a /b", "|E:a[E:b]"},
       {L"<a>text", 0, false, XML_ERROR_INCOMPLETE_DOC, L"/a", "|E:a"},
       {L"<a x=\"1\" x=\"2\"/>", 0, false, XML_ERROR_DUPLICATE_ATTR, L"x", "|E:a{x=1}"},
+      // A repeat among many attributes; the attributes read before a failure stay, in name order.
+      {L"<a q='1' p='1' o='1' n='1' m='1' l='1' k='1' j='1' i='1' h='1' g='1' f='1' e='1' d='1' c='1' b='1' "
+       L"z='1' k='2'/>",
+       0, false, XML_ERROR_DUPLICATE_ATTR, L"k",
+       "|E:a{b=1,c=1,d=1,e=1,f=1,g=1,h=1,i=1,j=1,k=1,l=1,m=1,n=1,o=1,p=1,q=1,z=1}"},
+      {L"<a y='1' x='2' =", 0, false, XML_ERROR_UNEXPECTED_CHAR, L"a", "|E:a{x=2,y=1}"},
       // Root only: the root's start tag, attributes and leading text are read, then the load stops.
       {L"<a k=\"v\">lead<b/></a>", XML_LOAD_ROOT_ONLY, false, XML_ERROR_CANCELLED, L"b",
        "|E:a{k=v}[T\"lead\"]"},

@@ -1,0 +1,51 @@
+// Memory for the nodes, attributes and texts that one load builds: carved from large blocks and given back
+// all at once, instead of one heap block each. A node taken out of the tree, moved into another document or
+// kept after its document was cleared stays valid: every object carved from an arena holds the arena, and
+// the blocks go back only when the last such object is deleted and the load that filled it has ended.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+class CXMLArena {
+ public:
+  // A new arena holding one reference (the loader's); null when memory runs out.
+  static CXMLArena* Create();
+  CXMLArena(const CXMLArena&) = delete;
+  CXMLArena& operator=(const CXMLArena&) = delete;
+
+  void AddRef() { ++references; }
+  // Drops a reference; the last one frees every block.
+  void Release();
+  // Room for `bytes` bytes at a multiple of alignment (a power of two up to 8); null when memory runs out.
+  // It lives as long as the arena, so it may only back the text of an object carved from the same arena.
+  void* Allocate(size_t bytes, size_t alignment);
+
+ private:
+  CXMLArena() = default;
+  ~CXMLArena();
+
+  struct Block {
+    Block* next;
+  };
+  Block* blocks = nullptr;
+  char* cursor = nullptr;
+  char* limit = nullptr;
+  uint32_t references = 1;
+};
+
+// Base of the classes whose objects a load carves from its arena: `new (arena) T(...)` takes them from the
+// arena, a plain `new` from the heap, and `delete` gives either back where it came from. Such objects are
+// aligned to a pointer's size only: none of them holds a wider type.
+class CXMLArenaObject {
+ public:
+  static void* operator new(size_t size);
+  static void* operator new(size_t size, CXMLArena& arena);
+  static void operator delete(void* object);
+  // Used only when a constructor throws.
+  static void operator delete(void* object, CXMLArena& arena);
+
+ protected:
+  CXMLArenaObject() = default;
+  ~CXMLArenaObject() = default;
+};
