@@ -34,7 +34,7 @@ bool CCorvaneDlg::ProcessWindowMessage(UINT message, WPARAM wParam, LPARAM lPara
       }
       if (id == IdStart) {
         working = true;
-        session.OnStart();
+        OnStart();
         working = false;
         return true;
       }
@@ -65,8 +65,6 @@ bool CCorvaneDlg::OnInitDialog() {
                                                    GetSystemMetrics(SM_CXSMICON),
                                                    GetSystemMetrics(SM_CYSMICON), LR_SHARED)));
   art.Load();
-  // The taskbar button shows download progress from Windows 7 on.
-  if (CTaskbarController::Available(g_osMajor, g_osMinor)) CTaskbarController::Instance()->Create();
   SetWindowTextW(hwnd, kWindowTitle);
   LayoutWindow(hwnd, Font(), art, layout, backdrop);
   ShowAgreementText();
@@ -113,6 +111,17 @@ void CCorvaneDlg::OnPaint(HDC given) {
   }
   if (buffer) DeleteDC(buffer);
   EndPaint(hwnd, &paint);
+}
+
+void CCorvaneDlg::OnStart() {
+  // The taskbar button shows download progress from Windows 7 on. Made when the downloads are about to
+  // start, not before the first frame, nor right after it: work done just after a paint holds back its
+  // showing too, since the platform may put the frame on the screen only once the window waits again.
+  if (!taskbarCreated && CTaskbarController::Available(g_osMajor, g_osMinor)) {
+    CTaskbarController::Instance()->Create();
+    taskbarCreated = true;
+  }
+  session.OnStart();
 }
 
 void CCorvaneDlg::ShowAgreementText() {

@@ -33,6 +33,7 @@ class CCorvaneDlg : public CDialog, private ISessionWindow, private ILiteTextCal
   void OnAgreeClicked();
   void OnPaint(HDC given);
   void OnUnexpectedFailure() override;
+  void OnStart();
   HFONT Font() const { return reinterpret_cast<HFONT>(SendMessageW(hwnd, WM_GETFONT, 0, 0)); }
 
   // The session's window. The agreement group and the start button belong to the welcome page only, the
@@ -60,6 +61,7 @@ class CCorvaneDlg : public CDialog, private ISessionWindow, private ILiteTextCal
   CLiteText liteText{this};
   HWND progressBar = nullptr;
   bool working = false;  // the start button's workflow is running
+  bool taskbarCreated = false;
   CArtwork art;
   ContentLayout layout;
   CBackdrop backdrop;

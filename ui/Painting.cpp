@@ -75,6 +75,11 @@ void DrawTwoIcons(HDC dc, HFONT font, RECT& r, int width, const ContentLayout& l
 void CArtwork::Load() {
   LoadImageResource(background, L"Install_Background.png", true);
   LoadImageResource(logo, L"Install_Logomark.png", true);
+}
+
+void CArtwork::LoadLaterPages() {
+  if (laterPagesLoaded) return;
+  laterPagesLoaded = true;
   LoadImageResource(downloadArrow, L"Download_Arrow.png", true);
   LoadImageResource(installArrow, L"Install_Arrow.png", true);
   LoadImageResource(check, L"Install_Check.png", true);
@@ -200,6 +205,7 @@ void PaintContent(HDC dc, const RECT& client, const CBackdrop& backdrop, const C
 
   RECT r = content;
   const bool rtl = layout.rightToLeft;
+  if (page != 0) art.LoadLaterPages();
   switch (page) {
     case 0:
       DrawImage(dc, CentredX(width, art.logo.Width()), 0, art.logo);

@@ -16,8 +16,14 @@ struct CArtwork {
   CImage installArrow;
   CImage check;
 
-  // From the resources, each replaceable by a file of the same name beside the program.
+  // From the resources, each replaceable by a file of the same name beside the program. The welcome page
+  // needs only the background and the logo, so the first frame waits for nothing else; the pictures of
+  // the later pages are decoded when a later page is first painted.
   void Load();
+  void LoadLaterPages();
+
+ private:
+  bool laterPagesLoaded = false;
 };
 
 // Where the texts and pictures go, in client pixels: computed once by the layout.
