@@ -167,7 +167,6 @@ void CBuffer::Free() {
 
 const void* CBuffer::GetData() const { return length ? static_cast<const void*>(data) : kEmptyText; }
 
-void CBuffer::SetLength(uint32_t n) { length = n <= capacity ? n : capacity; }
 
 HRESULT CBufferStream::QueryInterface(REFIID riid, void** object) {
   if (!object) return E_POINTER;

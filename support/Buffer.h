@@ -48,7 +48,7 @@ class CBuffer {
   uint32_t Capacity() const { return capacity; }
   uint32_t Length() const { return length; }
   // Sets the count of bytes in use; n must not exceed the capacity.
-  void SetLength(uint32_t n);
+  void SetLength(uint32_t n) { length = n <= capacity ? n : capacity; }
 
  private:
   bool GrowReserved(uint32_t needed);

@@ -142,25 +142,20 @@ void CXMLNodeList::TakeAll(CXMLNodeList& other) {
 }
 
 void CXMLNodeList::Clear() {
-  // A work list instead of recursion: the children of each element are spliced onto the end of the work
-  // list before the element is deleted, so its destructor finds nothing left to delete and the depth of
-  // the tree never reaches the stack.
+  // A work list instead of recursion: the children of each element are spliced onto the front of the
+  // work list before the element is deleted, so its destructor finds nothing left to delete and the depth
+  // of the tree never reaches the stack. Front, not end: nodes go in document order, the order a load
+  // carved them from its arena in, so the walk reads memory front to back.
   CXMLNode* work = head;
-  CXMLNode* workTail = tail;
   head = tail = nullptr;
   while (work) {
     CXMLNode* node = work;
     work = node->next;
-    if (!work) workTail = nullptr;
     if (node->IsElement()) {
       CXMLNodeList& children = static_cast<CXMLElement*>(node)->children;
       if (children.head) {
-        if (workTail) {
-          workTail->next = children.head;
-        } else {
-          work = children.head;
-        }
-        workTail = children.tail;
+        children.tail->next = work;
+        work = children.head;
         children.head = children.tail = nullptr;
       }
     }
@@ -215,7 +210,7 @@ bool CXMLTextBody::AssignIn(CXMLArena& arena, const wchar_t* text, uint32_t n) {
   if (n > UINT32_MAX / sizeof(wchar_t) - 1) return false;
   wchar_t* copy = static_cast<wchar_t*>(arena.Allocate((n + 1) * sizeof(wchar_t), alignof(wchar_t)));
   if (!copy) return false;
-  std::memcpy(copy, text, n * sizeof(wchar_t));
+  CopyUnits(copy, text, n);
   copy[n] = 0;
   if (capacity) std::free(units);
   units = copy;

@@ -305,10 +305,12 @@ bool CXMLParser::PushName() {
   } catch (const std::bad_alloc&) {
     return false;
   }
-  if (!nameStack.Append(token.GetData(), token.Length())) {
+  if (!nameStack.Reserve(token.Length())) {
     nameStarts.pop_back();
     return false;
   }
+  CopyUnits(reinterpret_cast<wchar_t*>(nameStack.Data() + nameStack.Length()), GetToken(), GetTokenLength());
+  nameStack.SetLength(nameStack.Length() + token.Length());
   return true;
 }
 
@@ -437,9 +439,22 @@ bool CXMLParser::FeedUtf8(const uint8_t* bytes, uint32_t count, Utf8Failure* fai
     if (!highSurrogatePending && !machine->stateful[state]) {
       const bool* keeps = machine->keeps[state];
       const uint32_t start = i;
-      while (i < count && bytes[i] < 0x80 && keeps[bytes[i]]) ++i;
-      if (!KeepRun(i - start, !collecting || AppendRun(bytes + start, i - start))) return false;
+      if (collecting && machine->keepsChars[state]) {
+        if (!CollectChars(bytes, count, &i)) return false;
+      } else {
+        while (i < count && bytes[i] < 0x80 && keeps[bytes[i]]) ++i;
+        if (!KeepRun(i - start, !collecting || AppendRun(bytes + start, i - start))) return false;
+      }
       if (i == count) break;
+      const uint8_t unit = bytes[i];
+      if (unit < 0x80 && unit != 0 && unit != L'\r' && unit != L'\n') {
+        if (!FeedPlainAscii(unit)) {
+          if (failure) *failure = Utf8Failure{false, i, {static_cast<wchar_t>(unit), 0}, 1};
+          return false;
+        }
+        ++i;
+        continue;
+      }
       if (bytes[i] >= 0x80 && machine->keepsChars[state]) {
         uint32_t codePoint;
         const uint32_t length = DecodeUtf8(bytes + i, count - i, &codePoint);
@@ -477,6 +492,83 @@ bool CXMLParser::FeedUtf8(const uint8_t* bytes, uint32_t count, Utf8Failure* fai
       }
     }
     i += length;
+  }
+  return true;
+}
+
+bool CXMLParser::CollectChars(const uint8_t* bytes, uint32_t count, uint32_t* at) {
+  const bool* keeps = machine->keeps[state];
+  uint32_t i = *at;
+  bool collected = false;
+  while (i < count) {
+    // A byte never makes more than one unit, so what is left of the input bounds the room needed; it is
+    // taken in rounds of at most 64 K units so that a long input does not double the token at once.
+    const uint32_t room = count - i < 0x10000 ? count - i : 0x10000;
+    const uint32_t length = token.Length();
+    if (token.Capacity() - length < (room + 1) * sizeof(wchar_t) &&
+        !token.Grow((room + 1) * sizeof(wchar_t))) {
+      token.Free();
+      return Fail(kOutOfMemory);
+    }
+    wchar_t* const begin = reinterpret_cast<wchar_t*>(token.Data() + length);
+    wchar_t* out = begin;
+    wchar_t* const end = begin + room;
+    bool stopped = false;
+    while (i < count && out < end) {
+      const uint8_t byte = bytes[i];
+      if (byte < 0x80) {
+        if (!keeps[byte]) {
+          stopped = true;
+          break;
+        }
+        *out++ = byte;
+        ++i;
+        continue;
+      }
+      // A character that keeps the state: anything decodable but a surrogate, 0xFFFE, 0xFFFF and values
+      // beyond Unicode, which the unit-by-unit path judges.
+      uint32_t codePoint;
+      const uint32_t n = DecodeUtf8(bytes + i, count - i, &codePoint);
+      if (n == 0 || (codePoint >= 0xD800 && codePoint < 0xE000) || codePoint == 0xFFFE ||
+          codePoint == 0xFFFF || codePoint > 0x10FFFF) {
+        stopped = true;
+        break;
+      }
+      if (codePoint >= 0x10000) {
+        if (end - out < 2) break;  // the next round has room for the pair
+        out += CodePointToUtf16(codePoint, out);
+      } else {
+        *out++ = static_cast<wchar_t>(codePoint);
+      }
+      i += n;
+    }
+    *out = 0;
+    token.SetLength(length + static_cast<uint32_t>(out - begin) * sizeof(wchar_t));
+    if (out == begin) break;
+    collected = true;
+    if (stopped) break;
+  }
+  if (collected) lineBreakPending = false;  // none of the units was a line break
+  *at = i;
+  return true;
+}
+
+bool CXMLParser::FeedPlainAscii(wchar_t unit) {
+  // FeedUnit for a unit below 128 that is neither 0 nor a line break, with no high surrogate pending and
+  // a state without stateful tests: no line-break book-keeping, the transition straight from the table.
+  lineBreakPending = false;
+  const uint8_t index = machine->ascii[state][unit];
+  if (!index) return Fail(kRejected);
+  const Transition& transition = machine->transitions[index - 1];
+  if (transition.target != state) {
+    bool replayed = false;
+    if (!Take(transition, &replayed)) return false;
+    if (!replayed) state = transition.target;
+    if (state < 0) return false;
+  }
+  if (collecting && !Append(unit)) {
+    token.Free();
+    return Fail(kOutOfMemory);
   }
   return true;
 }

@@ -94,6 +94,10 @@ class CXMLParser {
 
  private:
   bool FeedUnit(wchar_t unit);
+  // In a collecting state that keeps every Char: decodes and collects from bytes[*at] on, up to the first
+  // byte that would end the state or that the unit-by-unit path must judge; *at moves past what was taken.
+  bool CollectChars(const uint8_t* bytes, uint32_t count, uint32_t* at);
+  bool FeedPlainAscii(wchar_t unit);
   const Transition* FindTransition(wchar_t unit);
   bool TestMatches(const Transition& transition, wchar_t unit);
   // Runs the action and token operations of a transition to another state. Returns false when the parse

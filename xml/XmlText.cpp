@@ -16,8 +16,11 @@ bool AppendUnits(CBuffer& buffer, const wchar_t* units, uint32_t n) {
   if (n > (UINT32_MAX - sizeof(wchar_t)) / sizeof(wchar_t)) return false;
   // One reservation for the text and its terminator, so a failure leaves the old text terminated.
   if (!buffer.Reserve((n + 1) * sizeof(wchar_t))) return false;
-  if (!buffer.Append(units, n * sizeof(wchar_t))) return false;
-  return buffer.Terminate();
+  wchar_t* end = reinterpret_cast<wchar_t*>(buffer.Data() + buffer.Length());
+  CopyUnits(end, units, n);
+  end[n] = 0;
+  buffer.SetLength(buffer.Length() + n * static_cast<uint32_t>(sizeof(wchar_t)));
+  return true;
 }
 
 bool AppendString(CBuffer& buffer, const wchar_t* text) {

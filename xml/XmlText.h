@@ -3,9 +3,20 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "support/Buffer.h"
+
+// Copies n units. Short runs (names, values, pieces of text between references) are copied by hand: for
+// them a call into the C runtime's memcpy costs more than the copy.
+inline void CopyUnits(wchar_t* to, const wchar_t* from, uint32_t n) {
+  if (n > 32) {
+    std::memcpy(to, from, n * sizeof(wchar_t));
+    return;
+  }
+  for (uint32_t i = 0; i < n; ++i) to[i] = from[i];
+}
 
 // Appends a 0-terminated text; a null text changes nothing. False when the buffer cannot grow.
 bool AppendString(CBuffer& buffer, const wchar_t* text);

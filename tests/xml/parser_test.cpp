@@ -257,9 +257,14 @@ TEST(XmlParser, Utf8BufferLoads) {
     bool ok;
     XMLError error;
     const char* tree;
-  } cases[] = {
+  };
+  // Long text is gathered in pieces of 64 K units: here a surrogate pair falls across the first edge.
+  const std::string run(65536, 'x');
+  const std::string longTree = "|E:a[T\"" + run + "\\uD83D\\uDE00\"]";
+  const Case cases[] = {
       {"<a>\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80</a>", true, XML_ERROR_NONE,
        "|E:a[T\"\\u00E9\\u20AC\\uD83D\\uDE00\"]"},
+      {"<a>" + run + "\xF0\x9F\x98\x80</a>", true, XML_ERROR_NONE, longTree.c_str()},
       {"\xEF\xBB\xBF<a/>", true, XML_ERROR_NONE, "T\"\\uFEFF\" |E:a"},  // no BOM handling: text
       {"<a>\xC3\x28</a>", false, XML_ERROR_UNEXPECTED_CHAR, "|E:a"},
       {"<a>\xC3", false, XML_ERROR_UNEXPECTED_CHAR, "|E:a"},
