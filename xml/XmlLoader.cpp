@@ -24,13 +24,6 @@ std::wstring Printf(const wchar_t* format, ...) {
   return TextOf(buffer);
 }
 
-// The token as a string, copied without a call into the C runtime (names and values are short).
-std::wstring TokenString(const CXMLParser& parser) {
-  std::wstring text(parser.GetTokenLength(), L'\0');
-  CopyUnits(&text[0], parser.GetToken(), parser.GetTokenLength());
-  return text;
-}
-
 }  // namespace
 
 // ---- CXMLDocumentLoader
@@ -107,7 +100,7 @@ CXMLNodeList* CXMLDocumentLoader::Placement() const {
 
 bool CXMLDocumentLoader::OnStartElement(CXMLParser& parser) {
   if (!FlushText()) return false;
-  CXMLElement* element = Make<CXMLElement>(TokenString(parser));
+  CXMLElement* element = Make<CXMLElement>(parser.GetToken(), parser.GetTokenLength());
   if (!element) return Error(XML_ERROR_NO_MEMORY, parser.GetToken(), parser.GetTokenLength());
   if (current) {
     if (flags & XML_LOAD_ROOT_ONLY) {
@@ -163,7 +156,7 @@ bool CXMLDocumentLoader::OnAttributeName(CXMLParser& parser) {
     return Error(XML_ERROR_NO_MEMORY, parser.GetToken(), parser.GetTokenLength());
   }
   if (duplicate) return Error(XML_ERROR_DUPLICATE_ATTR, parser.GetToken(), parser.GetTokenLength());
-  CXMLAttribute* attribute = Make<CXMLAttribute>(TokenString(parser), std::wstring());
+  CXMLAttribute* attribute = Make<CXMLAttribute>(parser.GetToken(), parser.GetTokenLength());
   if (!attribute) return Error(XML_ERROR_NO_MEMORY, parser.GetToken(), parser.GetTokenLength());
   try {
     tagAttributes.push_back(attribute);
@@ -179,7 +172,7 @@ bool CXMLDocumentLoader::OnAttributeName(CXMLParser& parser) {
 bool CXMLDocumentLoader::OnAttributeValue(CXMLParser& parser) {
   if (!pending) return true;
   try {
-    pending->SetValue(TokenString(parser));
+    pending->SetValue(parser.GetToken(), parser.GetTokenLength());
   } catch (const std::bad_alloc&) {
     return Error(XML_ERROR_NO_MEMORY, parser.GetToken(), parser.GetTokenLength());
   }

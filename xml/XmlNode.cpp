@@ -342,7 +342,19 @@ void CXMLAttributeSet::Adopt(CXMLAttribute** sorted, uint32_t n) {
   capacity = 0;
 }
 
-// ---- CXMLElement
+// ---- CXMLAttribute and CXMLElement
+
+CXMLAttribute::CXMLAttribute(const wchar_t* units, uint32_t n) {
+  AssignUnits(name, units, n);
+}
+
+void CXMLAttribute::SetValue(const wchar_t* units, uint32_t n) {
+  AssignUnits(value, units, n);
+}
+
+CXMLElement::CXMLElement(const wchar_t* units, uint32_t n) {
+  AssignUnits(name, units, n);
+}
 
 CXMLElement::~CXMLElement() {
   for (CXMLAttribute* attribute : attributes) delete attribute;

@@ -265,13 +265,15 @@ class CXMLPInstr : public CXMLNode {
 class CXMLAttribute : public CXMLArenaObject {
  public:
   CXMLAttribute(std::wstring name, std::wstring value) : name(std::move(name)), value(std::move(value)) {}
+  // The loader's constructor: a name of n units and an empty value.
+  CXMLAttribute(const wchar_t* units, uint32_t n);
   // A new attribute, or null when the name is not a valid name or memory runs out.
   static CXMLAttribute* Create(const wchar_t* name, const wchar_t* value);
 
   const std::wstring& GetName() const { return name; }
   const std::wstring& GetValue() const { return value; }
   void SetValue(std::wstring newValue) { value = std::move(newValue); }
-  void SetValue(const wchar_t* units, uint32_t n) { value.assign(units, n); }
+  void SetValue(const wchar_t* units, uint32_t n);
 
  private:
   std::wstring name;
@@ -319,6 +321,7 @@ class CXMLElement : public CXMLNode {
   // The loader's constructor: the name is taken as the parser accepted it. Use Create or AddElement to
   // have it checked.
   explicit CXMLElement(std::wstring name) : name(std::move(name)) {}
+  CXMLElement(const wchar_t* units, uint32_t n);
   ~CXMLElement() override;
   // A new element, or null when name is not a valid name or memory runs out.
   static CXMLElement* Create(const wchar_t* name);

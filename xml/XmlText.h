@@ -18,6 +18,12 @@ inline void CopyUnits(wchar_t* to, const wchar_t* from, uint32_t n) {
   for (uint32_t i = 0; i < n; ++i) to[i] = from[i];
 }
 
+// string = the n units, copied as CopyUnits does.
+inline void AssignUnits(std::wstring& string, const wchar_t* units, uint32_t n) {
+  string.resize(n);
+  CopyUnits(&string[0], units, n);
+}
+
 // Appends a 0-terminated text; a null text changes nothing. False when the buffer cannot grow.
 bool AppendString(CBuffer& buffer, const wchar_t* text);
 // Appends at most n units of text, stopping before the first 0 unit.
