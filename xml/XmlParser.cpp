@@ -37,6 +37,7 @@ enum Action : uint8_t {
   kCharRef,
   kPInstrTarget,
   kPInstrData,
+  kPInstrDataAfterMark,  // the data still ends with the '?' of its terminator
   kComment,
   kCData,
   kDocType,
@@ -52,7 +53,7 @@ enum Ops : uint8_t {
   kStop = 0x20,          // stop collecting
 };
 
-constexpr int kStateCount = 50;
+constexpr int kStateCount = 51;
 constexpr int kError = -1;
 
 // States whose collected units must form valid surrogate pairs: text, attribute values, instruction
@@ -143,9 +144,10 @@ const struct {
     // 24 instruction target
     {24, kNameChar, 0, 24, kNone, 0}, {24, kSpace, 0, 25, kPInstrTarget, kStop},
     {24, kUnit, L'?', 27, kPInstrTarget, kResetStop},
-    // 25 before instruction data, 26 instruction data, 27 after '?'
-    {25, kSpace, 0, 25, kNone, 0}, {25, kUnit, L'?', 27, kNone, kResetStop},
-    {25, kChar, 0, 26, kNone, kResetCollect}, {26, kUnit, L'?', 27, kNone, kStop},
+    // 25 before instruction data, 26 instruction data, 27 after the target's '?', 50 after a '?' in the
+    // data: only "?>" ends it, and a '?' followed by anything else is data (collected, dropped at the end)
+    {25, kSpace, 0, 25, kNone, 0}, {25, kUnit, L'?', 50, kNone, kResetCollect},
+    {25, kChar, 0, 26, kNone, kResetCollect}, {26, kUnit, L'?', 50, kNone, 0},
     {26, kChar, 0, 26, kNone, 0}, {27, kUnit, L'>', 0, kPInstrData, 0},
     // 28 after "<!-", 29 first unit of a comment, 30 comment text, 31 after '-', 32 after "--"
     {28, kUnit, L'-', 29, kNone, 0}, {29, kUnit, L'-', 31, kNone, kResetCollect},
@@ -166,6 +168,8 @@ const struct {
     // 48 after "<!DOCTYPE", 49 DOCTYPE body
     {48, kDocTypeStart, 0, 49, kNone, kResetCollect}, {49, kDocTypeInside, 0, 49, kNone, 0},
     {49, kChar, 0, 1, kDocType, kResetStop},
+    {50, kUnit, L'>', 0, kPInstrDataAfterMark, kStop}, {50, kUnit, L'?', 50, kNone, 0},
+    {50, kChar, 0, 26, kNone, 0},
     // clang-format on
 };
 
@@ -718,6 +722,12 @@ bool CXMLParser::RunAction(int action, bool* replayed) {
     }
     case kPInstrTarget:
       return call(&IXMLParserCallback::OnPInstrTarget);
+    case kPInstrDataAfterMark:
+      if (token.Length() >= sizeof(wchar_t)) {
+        token.SetLength(token.Length() - sizeof(wchar_t));
+        reinterpret_cast<wchar_t*>(token.Data() + token.Length())[0] = 0;
+      }
+      return call(&IXMLParserCallback::OnPInstrData);
     case kPInstrData:
       return call(&IXMLParserCallback::OnPInstrData);
     case kComment:

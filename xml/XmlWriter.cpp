@@ -160,11 +160,10 @@ void PutEscaped(CSink& sink, const wchar_t* text, uint32_t n, bool attribute) {
   sink.Put(text + run, n - run);
 }
 
-// Writes text with every occurrence of pattern (two units) replaced by "..", and a last unit equal to
-// pattern[0] written as '.' too: "--" cannot stand in a comment nor "?>" in an instruction, and neither a
-// comment ending in '-' nor data ending in '?' would read back. With everyFirst, any other pattern[0] is
-// written as '.' as well: the parser ends instruction data at its first '?', whatever follows it.
-void PutDotted(CSink& sink, const wchar_t* text, uint32_t n, const wchar_t* pattern, bool everyFirst) {
+// Writes text with every occurrence of pattern (two units) replaced by "..": "--" cannot stand in a comment
+// nor "?>" in an instruction. With dotLast, a last unit equal to pattern[0] is written as '.' too: a comment
+// ending in '-' would run into its terminator. (Instruction data ending in '?' reads back as it is.)
+void PutDotted(CSink& sink, const wchar_t* text, uint32_t n, const wchar_t* pattern, bool dotLast) {
   uint32_t run = 0;
   for (uint32_t i = 0; i < n; ++i) {
     if (text[i] != pattern[0]) continue;
@@ -173,10 +172,10 @@ void PutDotted(CSink& sink, const wchar_t* text, uint32_t n, const wchar_t* patt
       sink.Put(L"..", 2);
       run = i + 2;
       ++i;
-    } else if (i + 1 == n || everyFirst) {
+    } else if (i + 1 == n && dotLast) {
       sink.Put(text + run, i - run);
       sink.Put(L".", 1);
-      run = i + 1;
+      run = n;
     }
   }
   sink.Put(text + run, n - run);
@@ -257,7 +256,7 @@ bool WriteComment(const CXMLComment& node, CSink& sink, unsigned flags, int dept
   if (flags & XML_WRITE_NO_COMMENTS) return AtLineStart(flags);
   Indent(sink, flags, depth);
   sink.Put(L"<!--", 4);
-  PutDotted(sink, node.GetText(), node.GetTextLength(), L"--", false);
+  PutDotted(sink, node.GetText(), node.GetTextLength(), L"--", true);
   sink.Put(L"-->", 3);
   return EndLine(sink, flags);
 }
@@ -273,7 +272,7 @@ bool WritePInstr(const CXMLPInstr& node, CSink& sink, unsigned flags, int depth)
   sink.Put(L"<?", 2);
   sink.Put(node.GetName());
   sink.Put(L" ", 1);  // written even when the data is empty
-  PutDotted(sink, node.GetText(), node.GetTextLength(), L"?>", true);
+  PutDotted(sink, node.GetText(), node.GetTextLength(), L"?>", false);
   sink.Put(L"?>", 2);
   return EndLine(sink, flags);
 }

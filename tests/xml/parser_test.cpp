@@ -43,6 +43,9 @@ TEST(XmlParser, AcceptedSyntax) {
        "P:xml\"version=\\u00221.0\\u0022\" |E:a"},
       {L"<?\?><a/>", 0, true, XML_ERROR_NONE, L"", "P:\"\" |E:a"},
       {L"<a><?pi?><?pi  d e ?></a>", 0, true, XML_ERROR_NONE, L"", "|E:a[P:pi\"\" P:pi\"d e \"]"},
+      // Only "?>" ends instruction data: a '?' before anything else is data, at its start and end too.
+      {L"<a><?pi a?b?><?pi ?\?><?pi ?x?\?></a>", 0, true, XML_ERROR_NONE, L"", "|E:a[P:pi\"a?b\" P:pi\"?\" P:pi\"?x?\"]"},
+      {L"<a><?pi a?b</a>", 0, false, XML_ERROR_INCOMPLETE_DOC, L"/a", "|E:a[P:pi\"\"]"},  // all data
       {L"<a><!---x--><!----></a>", 0, true, XML_ERROR_NONE, L"", "|E:a[C\"-x\" C\"\"]"},
       {L"<a><![CDATA[x]]&gt;y]]><![CDATA[]]><![CDATA[a]]]></a>", 0, true, XML_ERROR_NONE, L"",
        "|E:a[D\"x]]>y\" D\"\" D\"a]\"]"},
@@ -67,7 +70,6 @@ TEST(XmlParser, RejectedCharactersNameTheToken) {
       {L"<a / >", 0, false, XML_ERROR_UNEXPECTED_CHAR, L"a", "|E:a"},
       {L"<a>x & y</a>", 0, false, XML_ERROR_UNEXPECTED_CHAR, L"x &", "|E:a[T\"x \"]"},
       {L"<a><!--a--b--></a>", 0, false, XML_ERROR_UNEXPECTED_CHAR, L"a", "|E:a"},
-      {L"<a><?pi a?b?></a>", 0, false, XML_ERROR_UNEXPECTED_CHAR, L"a", "|E:a[P:pi\"\"]"},
       {L"<a x=\"<\"/>", 0, false, XML_ERROR_UNEXPECTED_CHAR, L"", "|E:a{x=}"},
       {L"<!DOCTYPE>", 0, false, XML_ERROR_UNEXPECTED_CHAR, L"", "|"},
       {L"<a>&#;</a>", 0, false, XML_ERROR_UNEXPECTED_CHAR, L"a>&#", "|E:a"},

@@ -84,7 +84,7 @@ TEST(XmlWriter, EscapingOfBuiltTrees) {
   EXPECT_EQ(
       Narrow(L"<e all=\"&lt;&gt;&amp;&apos;&quot;&nbsp;\" ctl=\"a&#x1;b&#xfffe;\" edge=\"&#x3000;x&#x3000;\" "
              L"pad=\"v w\" ws=\"a&#x9;b&#xa;c &#x20;d&#xd;e\">t&lt;&amp;&nbsp;&#x1;<!--ends.--><?p "
-             L"a..b.?><?q a.b?></e>"),
+             L"a..b?\?><?q a?b?></e>"),
       Narrow(TextOfBuffer(out)));
   // What the writer makes, the parser reads back as it was, but for the trimmed ends of "pad" and the
   // units a comment or an instruction cannot hold.
@@ -92,7 +92,7 @@ TEST(XmlWriter, EscapingOfBuiltTrees) {
   ASSERT_TRUE(document.LoadFromString(TextOfBuffer(out)));
   EXPECT_EQ(
       "E:e{all=<>&'\\u0022\\u00A0,ctl=a\\u0001b\\uFFFE,edge=\\u3000x\\u3000,pad=v w,"
-      "ws=a\\u0009b\\u000Ac  d\\u000De}[T\"t<&\\u00A0\\u0001\" C\"ends.\" P:p\"a..b.\" P:q\"a.b\"]",
+      "ws=a\\u0009b\\u000Ac  d\\u000De}[T\"t<&\\u00A0\\u0001\" C\"ends.\" P:p\"a..b?\" P:q\"a?b\"]",
       Dump(*document.GetRoot()));
   delete e;
 }
@@ -198,14 +198,14 @@ class TreeMaker {
         readBack += L"..";
       } else {
         written += mark;
-        readBack += mark == L'-' ? L'-' : L'.';  // a lone '-' stands in a comment; a '?' never in data
+        readBack += mark;  // a lone mark stands as it is
       }
       written += plain;
       readBack += plain;
     }
     if (Next(2)) {
       written += mark;
-      readBack += L'.';  // a last mark would run into the terminator
+      readBack += mark == L'-' ? L'.' : L'?';  // a last '-' would run into the comment's terminator
     }
     node->Body().Assign(readBack.data(), static_cast<uint32_t>(readBack.size()));
     disguises.push_back({&node->Body(), written});
