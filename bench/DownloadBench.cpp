@@ -78,7 +78,8 @@ class CAnswerWatch {
             QueryPerformanceCounter(&end);
             double ms = 1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) / frequency.QuadPart;
             if (counted && measuring && ms > slowest) slowest = ms;
-            Sleep(2);
+            // Often enough to catch any stall a user would notice, seldom enough not to slow the load.
+            Sleep(20);
           }
           done = true;
         }) {}
