@@ -54,8 +54,9 @@ int CInstallSession::RunInstaller(const std::wstring& path, const std::wstring& 
   if (!wait) return InstallerSucceeded;
 
   HANDLE handle = process.Get();
+  DWORD wakeFor = QS_ALLINPUT;
   for (;;) {
-    DWORD woken = MsgWaitForMultipleObjects(1, &handle, FALSE, INFINITE, QS_ALLINPUT);
+    DWORD woken = MsgWaitForMultipleObjects(1, &handle, FALSE, INFINITE, wakeFor);
     if (woken == WAIT_OBJECT_0) {
       DWORD exitCode = 1;
       if (GetExitCodeProcess(handle, &exitCode) && exitCode == 0) return InstallerSucceeded;
@@ -63,7 +64,9 @@ int CInstallSession::RunInstaller(const std::wstring& path, const std::wstring& 
       return askToContinue();
     }
     if (woken == WAIT_OBJECT_0 + 1) {
-      PumpMessages();
+      // A quit message stays queued for the modal loop and would wake every wait at once: the window is
+      // closing, so from then on the installer alone is waited for.
+      if (!PumpMessages()) wakeFor = 0;
       continue;
     }
     // The wait itself failed. Waiting again would fail the same way and show box after box: stop here.

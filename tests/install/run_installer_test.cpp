@@ -31,6 +31,25 @@ class RunInstaller : public ::testing::Test {
   const std::wstring installer = BuildPath(L"installers\\unsigned\\QuilloraSetup.exe");
 };
 
+// The window is closing (a quit message waits for the modal loop) while an installer runs: the installer
+// is still waited for, without spinning on the message that cannot be taken.
+TEST_F(RunInstaller, AQuitMessageDoesNotMakeTheWaitSpin) {
+  SetEnvironmentVariableW(L"CORVANE_INSTALLER_WAIT_MS", L"700");
+  CScriptedWindow window;
+  CInstallSession session(window);
+  PostQuitMessage(3);
+  FILETIME created, exited, kernel, user, kernelAfter, userAfter;
+  GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user);
+  EXPECT_EQ(InstallerSucceeded, session.RunInstaller(installer, L"", false, true));
+  GetThreadTimes(GetCurrentThread(), &created, &exited, &kernelAfter, &userAfter);
+  SetEnvironmentVariableW(L"CORVANE_INSTALLER_WAIT_MS", nullptr);
+  auto ticks = [](const FILETIME& t) { return (static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
+  uint64_t busy = ticks(kernelAfter) - ticks(kernel) + ticks(userAfter) - ticks(user);
+  EXPECT_LT(busy, 1000000u) << "100-ns units of CPU while waiting";  // 0.1 s of the 0.7 s wait
+  MSG message;
+  ASSERT_TRUE(PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+}
+
 TEST_F(RunInstaller, ExitCodesAndAnswers) {
   const UINT question = MB_YESNO | MB_ICONERROR | MB_DEFBUTTON2;
   struct Case {
