@@ -144,16 +144,13 @@ void CInstallSession::OnCancel() {
       if (asking) {
         window.BringMessageToFront();
       } else if (!cancelRequested) {
-        asking = true;
-        int answer = IDNO;
-        try {
-          answer = window.ShowMessage(LoadResString(kAreYouSure), MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2, true);
-        } catch (...) {
-          asking = false;
-          throw;
-        }
-        asking = false;
-        cancelRequested = answer == IDYES;
+        struct CAsking {
+          bool& flag;
+          explicit CAsking(bool& flag) : flag(flag) { flag = true; }
+          ~CAsking() { flag = false; }
+        } open(asking);
+        cancelRequested =
+            window.ShowMessage(LoadResString(kAreYouSure), MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2, true) == IDYES;
       }
       break;
     case PageSetupQuillora:

@@ -646,12 +646,15 @@ bool CXMLParser::Take(const Transition& transition, bool* replayed) {
     ResetToken();
     collecting = true;
   }
-  if ((ops & kDropLast) && token.Length() >= sizeof(wchar_t)) {
-    token.SetLength(token.Length() - sizeof(wchar_t));
-    reinterpret_cast<wchar_t*>(token.Data() + token.Length())[0] = 0;
-  }
+  if (ops & kDropLast) DropTokenUnits(1);
   if (ops & kStop) collecting = false;
   return true;
+}
+
+void CXMLParser::DropTokenUnits(uint32_t n) {
+  if (token.Length() < n * sizeof(wchar_t)) return;
+  token.SetLength(token.Length() - n * sizeof(wchar_t));
+  reinterpret_cast<wchar_t*>(token.Data() + token.Length())[0] = 0;
 }
 
 bool CXMLParser::Replay() {
@@ -723,10 +726,7 @@ bool CXMLParser::RunAction(int action, bool* replayed) {
     case kPInstrTarget:
       return call(&IXMLParserCallback::OnPInstrTarget);
     case kPInstrDataAfterMark:
-      if (token.Length() >= sizeof(wchar_t)) {
-        token.SetLength(token.Length() - sizeof(wchar_t));
-        reinterpret_cast<wchar_t*>(token.Data() + token.Length())[0] = 0;
-      }
+      DropTokenUnits(1);
       return call(&IXMLParserCallback::OnPInstrData);
     case kPInstrData:
       return call(&IXMLParserCallback::OnPInstrData);
@@ -734,10 +734,7 @@ bool CXMLParser::RunAction(int action, bool* replayed) {
       return call(&IXMLParserCallback::OnComment);
     case kCData: {
       // The token still ends with the "]]" of the terminator.
-      if (token.Length() >= 2 * sizeof(wchar_t)) {
-        token.SetLength(token.Length() - 2 * sizeof(wchar_t));
-        reinterpret_cast<wchar_t*>(token.Data() + token.Length())[0] = 0;
-      }
+      DropTokenUnits(2);
       ReplaceAll(token, L"]]&gt;", L"]]>");  // the writer's escape of a "]]>" inside the section
       return call(&IXMLParserCallback::OnCData);
     }

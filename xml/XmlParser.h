@@ -114,6 +114,8 @@ class CXMLParser {
   // (when collecting) succeeded.
   bool KeepRun(uint32_t runLength, bool appended);
   void ResetToken();
+  // Drops the token's last n units (the collected part of a terminator), keeping it terminated.
+  void DropTokenUnits(uint32_t n);
   bool SetToken(const wchar_t* units, uint32_t n);
   bool PushName();
   bool PopName();
