@@ -1,18 +1,4 @@
-# Cross toolchain: 32-bit Windows with MinGW-w64. The -posix flavour is required: the win32 flavour has no
-# std::thread/std::mutex and GoogleTest does not build with it.
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross toolchain: 32-bit Windows with MinGW-w64. This is the product's flavour: the Installer.exe we ship.
 set(CMAKE_SYSTEM_PROCESSOR i686)
-
 set(triple i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${triple}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${triple}-g++-posix)
-set(CMAKE_RC_COMPILER ${triple}-windres)
-set(CMAKE_AR ${triple}-ar)
-set(CMAKE_RANLIB ${triple}-ranlib)
-set(CMAKE_STRIP ${triple}-strip)
-set(CMAKE_OBJDUMP ${triple}-objdump)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${triple})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw.cmake)

@@ -2,9 +2,9 @@
 # Sourced, not run.
 
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-build=${BUILD_DIR:-$top/build}
+# Each flavour has a build tree and a Wine prefix of its own under this folder: <builds>/32 and <builds>/64.
+builds=${BUILD_DIR:-$top/build}
 
-export WINEPREFIX="$build/wineprefix"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 # The interface language follows the locale the prefix's server starts with; tests compare English texts.
@@ -13,8 +13,88 @@ locale=${CORVANE_LOCALE:-en_US.UTF-8}
 
 started_pids=()
 
+# Flavours. The product is the 32-bit Installer.exe, and its tests run under Wine's 32-bit loader, which is
+# itself a 32-bit Linux program: on a kernel without IA-32 emulation it cannot start, and only the 64-bit
+# flavour (the same tree built for x86_64-w64-mingw32, run by wine64) can run there.
+
+# True when this kernel executes 32-bit x86 Linux programs. Asks the kernel itself with a 96-byte static
+# program that exits with 42, so the answer needs no i386 package and no foreign architecture.
+runs_32bit_programs() {
+  local probe status=0
+  mkdir -p "$builds"
+  probe=$(mktemp "$builds/.probe32.XXXXXX") || return 1
+  # ELF header, one loadable segment at 0x08048000, then: mov eax, 1; mov ebx, 42; int 0x80 (exit(42)).
+  printf '\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00\x01\x00\x00\x00'\
+'\x54\x80\x04\x08\x34\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x34\x00\x20\x00\x01\x00\x00\x00'\
+'\x00\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08\x60\x00\x00\x00'\
+'\x60\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00\xb8\x01\x00\x00\x00\xbb\x2a\x00\x00\x00\xcd\x80' \
+    >"$probe"
+  chmod +x "$probe"
+  "$probe" 2>/dev/null || status=$?
+  rm -f "$probe"
+  [ "$status" -eq 42 ]
+}
+
+# The flavours this run uses, in the order they run, and why: CORVANE_FLAVOUR=32|64 forces one; otherwise
+# 32 where the machine runs 32-bit programs (and 64 too when $1 is "all", so that path never rots), else 64.
+# Sets `flavours` and `flavour_reason`.
+choose_flavours() {
+  case "${CORVANE_FLAVOUR:-}" in
+    32 | 64)
+      flavours=$CORVANE_FLAVOUR
+      flavour_reason="forced by CORVANE_FLAVOUR=$CORVANE_FLAVOUR"
+      ;;
+    "")
+      if runs_32bit_programs; then
+        flavours=32
+        [ "${1:-}" = all ] && flavours="32 64"
+        flavour_reason="this machine runs 32-bit programs"
+      else
+        flavours=64
+        flavour_reason="this machine cannot run 32-bit Linux programs, so Wine's 32-bit loader cannot start"
+      fi
+      ;;
+    *)
+      echo "CORVANE_FLAVOUR must be 32 or 64, not '$CORVANE_FLAVOUR'" >&2
+      return 1
+      ;;
+  esac
+}
+
+# Says which flavours run and why; every script's first words.
+announce_flavours() {
+  local name=$1 f list=""
+  for f in $flavours; do list+="${list:+ and }$(flavour_name "$f")"; done
+  echo "$name: $list ($flavour_reason)" >&2
+}
+
+flavour_name() {
+  case "$1" in
+    32) echo "32-bit flavour (i686-w64-mingw32, wine32)" ;;
+    64) echo "64-bit flavour (x86_64-w64-mingw32, wine64)" ;;
+  esac
+}
+
+# For the scripts that run one flavour (the demo, the benchmarks): chooses it, says so, and points at it.
+run_one_flavour() {
+  choose_flavours
+  announce_flavours "$1"
+  use_flavour "$flavours"
+}
+
+# Points the build tree, the toolchain and the Wine prefix at one flavour.
+use_flavour() {
+  flavour=$1
+  build=$builds/$flavour
+  case "$flavour" in
+    32) triple=i686-w64-mingw32 toolchain=$top/cmake/mingw-i686.cmake; export WINEARCH=win32 ;;
+    64) triple=x86_64-w64-mingw32 toolchain=$top/cmake/mingw-x86_64.cmake; export WINEARCH=win64 ;;
+  esac
+  export WINEPREFIX="$build/wineprefix"
+}
+
 configure_and_build() {
-  cmake -S "$top" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-i686.cmake" \
+  cmake -S "$top" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
     -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
   cmake --build "$build"
 }

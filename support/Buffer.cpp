@@ -10,6 +10,8 @@ namespace {
 
 const wchar_t kEmptyText[1] = {0};
 
+uint32_t g_capacityLimit = UINT32_MAX;
+
 // Sizes are 32-bit; a sum that wraps would turn a huge request into a small allocation and a large write.
 bool AddChecked(uint32_t a, uint32_t b, uint32_t* sum) {
   if (b > UINT32_MAX - a) return false;
@@ -41,14 +43,18 @@ bool CBuffer::Grow(uint32_t n) {
   uint32_t needed;
   if (!AddChecked(n, 4, &needed)) return false;
   uint32_t newCapacity;
-  if (reserved) return AddChecked(length, needed, &newCapacity) && GrowReserved(newCapacity);
+  if (reserved)
+    return AddChecked(length, needed, &newCapacity) && newCapacity <= g_capacityLimit && GrowReserved(newCapacity);
   if (!AddChecked(length, step > needed ? step : needed, &newCapacity)) return false;
+  if (newCapacity > g_capacityLimit) return false;
   void* grown = std::realloc(data, newCapacity);
   if (!grown) return false;
   data = static_cast<uint8_t*>(grown);
   capacity = newCapacity;
   return true;
 }
+
+void CBuffer::SetCapacityLimitForTesting(uint32_t bytes) { g_capacityLimit = bytes ? bytes : UINT32_MAX; }
 
 bool CBuffer::ReserveAddressSpace(uint32_t bytes) {
   if (data || bytes == 0) return false;

@@ -39,6 +39,9 @@ class CBuffer {
   bool AppendFormat(const wchar_t* format, ...);
   bool AppendFormatV(const wchar_t* format, va_list args);
   void Free();
+  // Makes every growth past `bytes` of capacity fail as if the memory could not be had, in every buffer of
+  // the process, so tests see what callers do then on any address space; 0 lifts the limit.
+  static void SetCapacityLimitForTesting(uint32_t bytes);
 
   // The data, or a static empty text when the length is 0, so a reader can always dereference it.
   const void* GetData() const;
@@ -57,6 +60,15 @@ class CBuffer {
   uint32_t capacity = 0;
   uint32_t length = 0;
   uint32_t reserved = 0;  // address space reserved at data (committed up to capacity); 0 for heap storage
+};
+
+// Holds CBuffer's capacity limit for a test's scope.
+class ScopedCapacityLimit {
+ public:
+  explicit ScopedCapacityLimit(uint32_t bytes) { CBuffer::SetCapacityLimitForTesting(bytes); }
+  ScopedCapacityLimit(const ScopedCapacityLimit&) = delete;
+  ScopedCapacityLimit& operator=(const ScopedCapacityLimit&) = delete;
+  ~ScopedCapacityLimit() { CBuffer::SetCapacityLimitForTesting(0); }
 };
 
 class CBufferStream final : public IStream {

@@ -6,7 +6,9 @@
 
 std::wstring RegGetString(HKEY root, const wchar_t* subKey, const wchar_t* valueName) {
   CRegKey key;
-  if (RegOpenKeyExW(root, subKey, 0, KEY_READ, key.Put()) != ERROR_SUCCESS) return std::wstring();
+  // The shipped program is 32-bit: on 64-bit Windows it sees the 32-bit view, where 32-bit installers such as
+  // the partner's register. A 64-bit build of it reads the same view, so both find the same entries.
+  if (RegOpenKeyExW(root, subKey, 0, KEY_READ | KEY_WOW64_32KEY, key.Put()) != ERROR_SUCCESS) return std::wstring();
   DWORD type = 0;
   DWORD size = 0;
   if (RegQueryValueExW(key.Get(), valueName, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||

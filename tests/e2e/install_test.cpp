@@ -27,8 +27,8 @@ class EndToEnd : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!local_server::Available()) GTEST_SKIP() << "no local update server (run through scripts/test)";
-    RegDeleteKeyW(HKEY_LOCAL_MACHINE,
-                  L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Wingquill.exe");
+    RegDeleteKeyExW(HKEY_LOCAL_MACHINE,
+                  L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Wingquill.exe", KEY_WOW64_32KEY, 0);
     folder = e2e::MakeTempFolder(L"e2e-install");
     log = folder + L"\\installers.log";
     ASSERT_TRUE(local_server::PublishSampleProducts(Installers()));

@@ -8,9 +8,8 @@
 # a copy of the booted one), each under its own server, on a private display. The pictures (BMP as taken,
 # PNG to look at) land in <build>/screenshots/<language tag>/.
 set -euo pipefail
-BUILD_DIR=$(cd "$1" && pwd)
-export BUILD_DIR
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/common.sh"
+build=$(cd "$1" && pwd)
 
 if [ -z "${CORVANE_SERVER_ROOT:-}" ] || [ -z "${CORVANE_HTTPS_PORT:-}" ] || [ -z "${CORVANE_SERVER_LOG:-}" ]; then
   echo "no local update server (run through scripts/test)"

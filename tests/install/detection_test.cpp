@@ -74,12 +74,12 @@ TEST(QuilloraDetection, BeforeVistaElevatedMeansNotAnAdministrator) {
 // The partner's package, through the prefix's real registry and real files with version resources.
 class PagewingDetection : public ::testing::Test {
  protected:
-  void TearDown() override { RegDeleteKeyW(HKEY_LOCAL_MACHINE, kPagewingAppPathsKey); }
+  void TearDown() override { RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kPagewingAppPathsKey, KEY_WOW64_32KEY, 0); }
 
   static void Register(const std::wstring& path, DWORD type = REG_SZ) {
     CRegKey key;
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, kPagewingAppPathsKey, 0, nullptr, 0,
-                                             KEY_WRITE, nullptr, key.Put(), nullptr));
+                                             KEY_WRITE | KEY_WOW64_32KEY, nullptr, key.Put(), nullptr));
     ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key.Get(), nullptr, 0, type, reinterpret_cast<const BYTE*>(path.c_str()),
                                             static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t))));
   }
@@ -113,7 +113,7 @@ TEST_F(PagewingDetection, AppPathsAndFileVersion) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    RegDeleteKeyW(HKEY_LOCAL_MACHINE, kPagewingAppPathsKey);
+    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kPagewingAppPathsKey, KEY_WOW64_32KEY, 0);
     if (!c.registered.empty()) Register(c.registered, c.type);
     ProductInfo pagewing(L"setup.exe");
     pagewing.manifestVersion = ParseVersion(c.offered);

@@ -29,7 +29,7 @@ class Manifests : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!local_server::Available()) GTEST_SKIP() << "no local update server (run through scripts/test)";
-    RegDeleteKeyW(HKEY_LOCAL_MACHINE, kPagewingAppPathsKey);
+    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kPagewingAppPathsKey, KEY_WOW64_32KEY, 0);
     local_server::Remove(kRegionPath);
     local_server::Remove(kPagewingChinaPath);
     ForgetPagewingManifestUrlForTesting();

@@ -46,7 +46,7 @@ class Workflow : public ::testing::Test {
  public:
   void SetUp() override {
     if (!local_server::Available()) GTEST_SKIP() << "no local update server (run through scripts/test)";
-    RegDeleteKeyW(HKEY_LOCAL_MACHINE, kPagewingAppPathsKey);
+    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kPagewingAppPathsKey, KEY_WOW64_32KEY, 0);
     ForgetPagewingManifestUrlForTesting();
     wchar_t value[MAX_PATH];
     GetTempPathW(MAX_PATH, value);
@@ -69,7 +69,7 @@ class Workflow : public ::testing::Test {
       SetEnvironmentVariableW(name, nullptr);
     DeleteFileW(log.c_str());
     RemoveDirectoryW(temp.c_str());
-    RegDeleteKeyW(HKEY_LOCAL_MACHINE, kPagewingAppPathsKey);
+    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kPagewingAppPathsKey, KEY_WOW64_32KEY, 0);
   }
 
   // Manifests offering version 6 of each product with the given lengths (0: no length attribute).
@@ -202,7 +202,7 @@ TEST_F(Workflow, WithoutLengthsEachDownloadRunsOverItsOwnSize) {
     EXPECT_EQ(pagewingSetup.size(), w.progress.back().first);
     EXPECT_EQ(pagewingSetup.size(), w.progress.back().second);
     RunAtExitCalls();
-    RegDeleteKeyW(HKEY_LOCAL_MACHINE, kPagewingAppPathsKey);
+    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kPagewingAppPathsKey, KEY_WOW64_32KEY, 0);
     ForgetPagewingManifestUrlForTesting();
   }
 }
@@ -313,7 +313,7 @@ TEST_F(Workflow, CancelDuringADownload) {
     }
     RunAtExitCalls();
     DeleteFileW(log.c_str());
-    RegDeleteKeyW(HKEY_LOCAL_MACHINE, kPagewingAppPathsKey);
+    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kPagewingAppPathsKey, KEY_WOW64_32KEY, 0);
     ForgetPagewingManifestUrlForTesting();
   }
 }

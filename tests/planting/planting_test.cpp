@@ -83,7 +83,8 @@ TEST_F(DllPlanting, PlantedDllsAreFoundByDefaultSearchAndByImports) {
 TEST_F(DllPlanting, TheWholeInstallLoadsNoneOfThem) {
   if (!local_server::Available()) GTEST_SKIP() << "no local update server (run through scripts/test)";
   ASSERT_TRUE(local_server::PublishSampleProducts(bin + L"\\..\\installers\\signed"));
-  RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Wingquill.exe");
+  RegDeleteKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Wingquill.exe",
+                  KEY_WOW64_32KEY, 0);
   ASSERT_TRUE(CopyFileW((bin + L"\\Installer.exe").c_str(), (folder + L"\\Installer.exe").c_str(), FALSE));
 
   // The installers are written to and run from a temporary folder of their own, not the planted one.

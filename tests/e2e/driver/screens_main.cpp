@@ -251,8 +251,8 @@ int wmain(int argc, wchar_t** argv) {
   SetEnvironmentVariableW(L"CORVANE_INSTALLER_LOG", installerLog.c_str());
   SetEnvironmentVariableW(L"CORVANE_INSTALLER_WAIT_MS", argc > 4 ? argv[4] : L"1500");
   // An earlier run installed the partner's program: without its entry both products are needed again.
-  RegDeleteKeyW(HKEY_LOCAL_MACHINE,
-                L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Wingquill.exe");
+  RegDeleteKeyExW(HKEY_LOCAL_MACHINE,
+                L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Wingquill.exe", KEY_WOW64_32KEY, 0);
 
   const LONGLONG logStart = FileSize(serverLog);
   auto requested = [&](const char* name) {
