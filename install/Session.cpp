@@ -122,9 +122,9 @@ const wchar_t* GetPagewingManifestUrl() {
   if (g_pagewingManifestUrl) return g_pagewingManifestUrl;
   g_pagewingManifestUrl = kPagewingManifestUrl;
   CBuffer body;
-  CUrlLoader loader(nullptr, kAgent);
+  CRetryingLoader loader(nullptr, kAgent);
   // The whole body, exactly: "CHINA" with a line break or in lower case is not the answer we look for.
-  if (loader.Load(body, kRegionCheckUrl, nullptr, kRequestFlags) && FromAnsi(body) == L"CHINA")
+  if (loader.Load(body, kRegionCheckUrl, kRequestFlags) && FromAnsi(body) == L"CHINA")
     g_pagewingManifestUrl = kPagewingChinaManifestUrl;
   return g_pagewingManifestUrl;
 }
@@ -137,15 +137,29 @@ bool CInstallSession::FetchUrl(const std::wstring& url, CBuffer& buffer, const P
     errorText = LoadResString(kNoUrlSpecified);
     return false;
   }
-  CUrlLoader loader(callback, kAgent);
+  CRetryingLoader loader(callback, kAgent, this);
   callbackFailure = nullptr;
-  bool loaded = loader.Load(buffer, url.c_str(), nullptr, kRequestFlags);
+  bool loaded = loader.Load(buffer, url.c_str(), kRequestFlags);
   if (callbackFailure) std::rethrow_exception(std::exchange(callbackFailure, nullptr));
   // The loader cannot tell a cancellation from a failure; the session's own flag can. A request given up
   // because the window is closing (a quit message) is no failure to tell the user about either.
   cancelled = cancelRequested || (!loaded && loader.LastError() == ERROR_CANCELLED);
   if (!loaded && !cancelled && !product.failureText.empty()) errorText = product.failureText;
   return loaded;
+}
+
+bool CInstallSession::Wait(DWORD milliseconds) {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    // A cancel confirmed, or a close, while waiting ends the wait at once.
+    MSG quit;
+    if (cancelRequested || PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE)) return false;
+    DWORD elapsed = GetTickCount() - start;
+    if (elapsed >= milliseconds) return true;
+    DWORD left = milliseconds - elapsed;
+    MsgWaitForMultipleObjectsEx(0, nullptr, left < 100 ? left : 100, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    window.Pump();
+  }
 }
 
 bool CInstallSession::ReadPagewingManifest() { return ReadManifest(Product::Pagewing); }

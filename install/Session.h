@@ -10,6 +10,7 @@
 #include <string>
 
 #include "install/Product.h"
+#include "net/RetryingLoader.h"
 #include "net/UrlLoader.h"
 #include "support/Buffer.h"
 
@@ -101,7 +102,7 @@ class CShellStartOverride {
   ShellStartFunction previous;
 };
 
-class CInstallSession : public IUrlLoaderCallback {
+class CInstallSession : public IUrlLoaderCallback, private IRetryWait {
  public:
   explicit CInstallSession(ISessionWindow& window) : window(window) {}
   virtual ~CInstallSession() = default;
@@ -135,7 +136,7 @@ class CInstallSession : public IUrlLoaderCallback {
   bool ReadPagewingManifest();
   bool ReadQuilloraManifest();
 
-  // Downloads url into buffer. False on failure; cancelled says whether the user asked for it, and
+  // Downloads url into buffer, trying again after a failure that may pass. False on failure; cancelled says whether the user asked for it, and
   // errorText receives the product's failure text when there is one and the user did not cancel.
   bool FetchUrl(const std::wstring& url, CBuffer& buffer, const ProductInfo& product, bool& cancelled,
                 std::wstring& errorText, IUrlLoaderCallback* callback);
@@ -166,6 +167,9 @@ class CInstallSession : public IUrlLoaderCallback {
   void Work();
   void ShowDownloadProgress(DWORD received, DWORD contentLength, bool* cancel);
   bool ReadManifest(Product which);
+  // Between the tries of a download: keeps the window answering; false when the user cancelled or the
+  // window is closing.
+  bool Wait(DWORD milliseconds) override;
   // Download and verify one product on its page; false when the window was closed.
   bool FetchInstaller(ProductInfo& product, int downloadPage);
   // Run one product's installer on its page; the installer's result.

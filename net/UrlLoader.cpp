@@ -19,9 +19,8 @@ DWORD g_silenceLimitMs = CUrlLoader::kSilenceLimitMs;
 // line is silent, so the callback can always cancel.
 const DWORD kReportIntervalMs = 30;
 const DWORD kSilentReportIntervalMs = 100;
-// A read asks for about this long of data at the rate measured so far: large on a fast line, small on a
-// slow one, so a blocked read never holds the progress for long.
-const double kReadSeconds = 0.05;
+// A read asks for at most this long of data at the rate measured so far.
+const double kReadSeconds = 0.25;
 const DWORD kLargestRead = 1u << 20;
 
 // Text in the thread's ANSI code page, for InternetOpenUrlA.
@@ -45,6 +44,37 @@ double Seconds() {
   return static_cast<double>(now.QuadPart) / frequency;
 }
 
+// How much one read asks for. A read that found its data waiting says nothing about the line, so the rate
+// is measured over at least a second, waits included, and a read asks for at most a quarter of a second of
+// data at that rate, growing at most twofold from one read to the next; what the line reports as there is
+// always taken. So even where a platform's read waits for its whole count, it waits a fraction of a second.
+class CReadSizer {
+ public:
+  DWORD Next(DWORD available) {
+    double now = Seconds();
+    if (windowStart == 0) windowStart = now;
+    double span = now - windowStart;
+    double rate = windowBytes / (span > 1.0 ? span : 1.0);
+    if (span >= 2.0) {
+      // A fresh window keeps the figure about the line as it is now.
+      windowStart = now - 1.0;
+      windowBytes = static_cast<DWORD>(rate);
+    }
+    double byRate = rate * kReadSeconds;
+    double byGrowth = last ? 2.0 * last : available;
+    double wanted = byRate < byGrowth ? byRate : byGrowth;
+    if (wanted > kLargestRead) wanted = kLargestRead;
+    last = wanted > available ? static_cast<DWORD>(wanted) : available;
+    return last;
+  }
+  void Took(DWORD read) { windowBytes += read; }
+
+ private:
+  double windowStart = 0;
+  DWORD windowBytes = 0;
+  DWORD last = 0;
+};
+
 }  // namespace
 
 // One Load's network work. The worker thread owns the request and the body until it has finished; the
@@ -60,7 +90,8 @@ class CUrlLoader::CTransfer {
   };
 
   CTransfer(const WinInetApi* api, std::shared_ptr<CUniqueT<InternetHandleTraits>> internet, const wchar_t* url,
-            const wchar_t* headers, DWORD flags, DWORD maximumBytes, bool relaxCertificateChecks)
+            const wchar_t* headers, DWORD flags, DWORD maximumBytes, bool relaxCertificateChecks, CBuffer&& held,
+            bool resuming, DWORD total)
       : api(api),
         internet(std::move(internet)),
         url(url ? url : L""),
@@ -69,8 +100,12 @@ class CUrlLoader::CTransfer {
         maximumBytes(maximumBytes),
         relaxCertificateChecks(relaxCertificateChecks),
         silenceLimitMs(g_silenceLimitMs),
+        resuming(resuming),
+        resumeTotal(total),
         wake(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
+        body(std::move(held)),
         lastActivity(GetTickCount()) {
+    received = body.Length();
     if (ansi) {
       // Extra headers go through the ANSI entry point, so the URL travels with them in the same code page.
       ansiUrl = ToAnsi(this->url.c_str());
@@ -115,6 +150,8 @@ class CUrlLoader::CTransfer {
   const DWORD maximumBytes;
   const bool relaxCertificateChecks;
   const DWORD silenceLimitMs;
+  const bool resuming;     // body holds the first bytes of the file; the request asks for the rest
+  const DWORD resumeTotal;  // the whole file's length when known, else 0
   const CHandle wake;  // set when something new is there for the caller
   std::atomic<bool> signalled{false};
   std::atomic<bool> abandoned{false};
@@ -128,6 +165,9 @@ class CUrlLoader::CTransfer {
   std::wstring statusText;
   DWORD contentLength = 0;
   std::exception_ptr failure;
+  // Of the answer; written before its Headers event, so the caller may read them once it has seen that.
+  std::wstring validator;
+  DWORD retryAfterSeconds = MAXDWORD;
 
   bool handedOver = false;  // the body has moved to the caller's buffer
 
@@ -190,12 +230,33 @@ class CUrlLoader::CTransfer {
     DWORD receiveTimeout = silenceLimitMs + silenceLimitMs / 4 + 1000;
     api->InternetSetOptionW(opened, INTERNET_OPTION_RECEIVE_TIMEOUT, &receiveTimeout, sizeof(receiveTimeout));
 
+    QueryAnswer(opened);
+    if (resuming) {
+      std::lock_guard<std::mutex> hold(lock);
+      if (statusCode == HTTP_STATUS_OK) {
+        // The file changed since the held bytes came, or the server ignores ranges: all of it again.
+        body.SetLength(0);
+      } else if (statusCode != HTTP_STATUS_PARTIAL_CONTENT) {
+        return false;  // the held bytes stay as they were; the status says why
+      } else if (!RangeContinuesBody(opened)) {
+        body.SetLength(0);
+        events.push_back({Kind::Error, ERROR_HTTP_INVALID_SERVER_RESPONSE, 0});
+        Signal();
+        return false;
+      }
+      received = body.Length();
+    }
+    const DWORD base = body.Length();
+
     DWORD size = sizeof(contentLength);
     if (!api->HttpQueryInfoW(opened, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &contentLength, &size,
                              nullptr)) {
       // Chunked and close-delimited bodies announce no length: reported, and the transfer goes on.
       contentLength = 0;
       Error(GetLastError());
+    } else if (base && contentLength) {
+      // The rest of a file: its counts are the whole file's.
+      contentLength = contentLength <= MAXDWORD - base ? contentLength + base : 0;
     }
     if (contentLength == 0) {
       if (!ReadStatus(opened)) return false;
@@ -210,8 +271,8 @@ class CUrlLoader::CTransfer {
       if (expected) {
         // An announced length is reserved once, so a large body is one allocation and never copied on
         // growth. A length that cannot be had (an absurd announcement) falls back to growing.
-        body.Reserve(expected);
-      } else {
+        if (expected > base) body.Reserve(expected - base);
+      } else if (!body.Data()) {
         // Unknown size: address space now, memory as the body grows, so it is never copied.
         for (DWORD space = maximumBytes ? maximumBytes : 1u << 30; space >= (16u << 20); space /= 2) {
           if (body.ReserveAddressSpace(space)) break;
@@ -220,7 +281,7 @@ class CUrlLoader::CTransfer {
     }
 
     bool capped = false;
-    double rate = 0;  // bytes per second
+    CReadSizer sizer;
     for (;;) {
       if (abandoned) return false;
       DWORD held = body.Length();
@@ -231,20 +292,16 @@ class CUrlLoader::CTransfer {
       // With the announced length complete there is nothing more to wait for.
       if (contentLength && held >= contentLength) break;
 
-      double start = Seconds();
-      DWORD wanted = static_cast<DWORD>(rate * kReadSeconds < kLargestRead ? rate * kReadSeconds : kLargestRead);
-      // On a slow line (or before the rate is known) ask what is there, and read at least that: the
-      // question waits for the first byte, so the read after it never waits long. A fast line is read
-      // in large pieces straight away.
-      if (wanted < kLargestRead) {
-        DWORD available = 0;
-        if (!api->InternetQueryDataAvailable(opened, &available, 0, 0)) {
-          Error(GetLastError());
-          return false;
-        }
-        if (available == 0) break;  // the end of the body
-        if (wanted < available) wanted = available;
+      // The question waits for the first byte (or the end) and says how much is there; the read after it
+      // takes what has arrived without waiting for more, so a read never outlasts the data that fills it
+      // and a slow line is never taken for a silent one.
+      DWORD available = 0;
+      if (!api->InternetQueryDataAvailable(opened, &available, 0, 0)) {
+        Error(GetLastError());
+        return false;
       }
+      if (available == 0) break;  // the end of the body
+      DWORD wanted = sizer.Next(available);
       if (contentLength && contentLength > held && wanted > contentLength - held) wanted = contentLength - held;
       if (maximumBytes && wanted > maximumBytes - held) wanted = maximumBytes - held;
 
@@ -258,14 +315,17 @@ class CUrlLoader::CTransfer {
         Error(ERROR_NOT_ENOUGH_MEMORY);
         return false;
       }
-      DWORD read = 0;
-      if (!api->InternetReadFile(opened, into, wanted, &read)) {
+      INTERNET_BUFFERSW piece = {};
+      piece.dwStructSize = sizeof(piece);
+      piece.lpvBuffer = into;
+      piece.dwBufferLength = wanted;
+      if (!api->InternetReadFileExW(opened, &piece, IRF_NO_WAIT, 0)) {
         Error(GetLastError());
         return false;
       }
-      if (read == 0) break;
-      double elapsed = Seconds() - start;
-      if (elapsed > 0) rate = read / elapsed;
+      DWORD read = piece.dwBufferLength;
+      sizer.Took(read);
+      if (read == 0) continue;  // nothing without waiting after all: ask again, which waits
       {
         std::lock_guard<std::mutex> hold(lock);
         body.SetLength(held + read);
@@ -284,6 +344,39 @@ class CUrlLoader::CTransfer {
       return false;
     }
     return statusCode >= 200 && statusCode <= 299;
+  }
+
+  // What the answer says of itself, before its body: status, validator, Retry-After. Nothing here fails the
+  // transfer; the status is judged again after the body.
+  void QueryAnswer(HINTERNET handle) {
+    DWORD size = sizeof(statusCode);
+    if (!api->HttpQueryInfoW(handle, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &statusCode, &size, nullptr))
+      statusCode = 0;
+    wchar_t text[256] = {};
+    size = sizeof(text);
+    if (api->HttpQueryInfoW(handle, HTTP_QUERY_ETAG, text, &size, nullptr) && wcsncmp(text, L"W/", 2) != 0) {
+      validator.assign(text, wcsnlen(text, 255));
+    } else {
+      size = sizeof(text);
+      text[0] = 0;
+      if (api->HttpQueryInfoW(handle, HTTP_QUERY_LAST_MODIFIED, text, &size, nullptr))
+        validator.assign(text, wcsnlen(text, 255));
+    }
+    DWORD seconds = 0;
+    size = sizeof(seconds);
+    if (api->HttpQueryInfoW(handle, HTTP_QUERY_RETRY_AFTER | HTTP_QUERY_FLAG_NUMBER, &seconds, &size, nullptr))
+      retryAfterSeconds = seconds;
+  }
+
+  // A 206 continues the held bytes only when it starts right after them and runs to the file's end.
+  bool RangeContinuesBody(HINTERNET handle) {
+    wchar_t text[128] = {};
+    DWORD size = sizeof(text);
+    if (!api->HttpQueryInfoW(handle, HTTP_QUERY_CONTENT_RANGE, text, &size, nullptr)) return false;
+    unsigned long first = 0, last = 0, whole = 0;
+    wchar_t extra = 0;
+    if (swscanf(text, L"bytes %lu-%lu/%lu%lc", &first, &last, &whole, &extra) != 3) return false;
+    return first == body.Length() && last >= first && last + 1 == whole && (resumeTotal == 0 || whole == resumeTotal);
   }
 
   bool ReadStatus(HINTERNET handle) {
@@ -370,13 +463,29 @@ bool CUrlLoader::SetCookie(const wchar_t* url, const wchar_t* name, const wchar_
 }
 
 bool CUrlLoader::Load(CBuffer& buffer, const wchar_t* url, const wchar_t* headers, DWORD flags) {
+  buffer.SetLength(0);
+  return Start(buffer, url, headers, flags, std::wstring(), 0);
+}
+
+bool CUrlLoader::Resume(CBuffer& buffer, const wchar_t* url, const std::wstring& validator, DWORD total,
+                        DWORD flags) {
+  if (buffer.Length() == 0 || validator.empty()) return Load(buffer, url, nullptr, flags);
+  // If-Range: the rest only while the file is the one the held bytes came from, else all of it.
+  std::wstring headers = L"Range: bytes=" + std::to_wstring(buffer.Length()) + L"-\r\nIf-Range: " + validator + L"\r\n";
+  return Start(buffer, url, headers.c_str(), flags, validator, total);
+}
+
+bool CUrlLoader::Start(CBuffer& buffer, const wchar_t* url, const wchar_t* headers, DWORD flags,
+                       const std::wstring& ifRange, DWORD total) {
   lastError = 0;
   statusCode = 0;
   statusText.clear();
-  buffer.SetLength(0);
+  validator.clear();
+  retryAfterSeconds = MAXDWORD;
   contentLength = 0;
-  bytesReceived = 0;
+  bytesReceived = buffer.Length();
   bool cancel = false;
+  const bool resuming = !ifRange.empty();
 
   if (callback) callback->OnBegin(this, url, flags);
   if (!OpenInternet()) {
@@ -385,9 +494,11 @@ bool CUrlLoader::Load(CBuffer& buffer, const wchar_t* url, const wchar_t* header
   }
 
   auto transfer = std::make_shared<CTransfer>(api, internet, url, headers, flags, maximumBytes,
-                                              relaxCertificateChecks);
+                                              relaxCertificateChecks, resuming ? std::move(buffer) : CBuffer(),
+                                              resuming, total);
   transfer->wantsProgress = callback != nullptr;
   if (!transfer->wake) {
+    if (resuming) buffer = std::move(transfer->body);
     Fail(GetLastError());
     if (callback) callback->OnEnd(this, false);
     return false;
@@ -395,6 +506,7 @@ bool CUrlLoader::Load(CBuffer& buffer, const wchar_t* url, const wchar_t* header
   try {
     std::thread(&CTransfer::Run, transfer).detach();
   } catch (const std::system_error&) {
+    if (resuming) buffer = std::move(transfer->body);
     Fail(ERROR_NOT_ENOUGH_MEMORY);
     if (callback) callback->OnEnd(this, false);
     return false;
@@ -416,7 +528,12 @@ bool CUrlLoader::Load(CBuffer& buffer, const wchar_t* url, const wchar_t* header
 
 bool CUrlLoader::Follow(CTransfer& transfer, CBuffer& buffer, bool& cancel) {
   bool answered = false;  // the response is in: reports carry its length and the body's progress
-  DWORD reported = 0;
+  DWORD reported;
+  {
+    // A resumed body counts from what is held.
+    std::lock_guard<std::mutex> hold(transfer.lock);
+    reported = transfer.received;
+  }
   DWORD lastReport = GetTickCount();
   size_t next = 0;
   std::vector<CTransfer::Event> fresh;
@@ -459,8 +576,11 @@ bool CUrlLoader::Follow(CTransfer& transfer, CBuffer& buffer, bool& cancel) {
           break;
         case CTransfer::Kind::Headers:
           contentLength = event.value;
+          validator = transfer.validator;
+          retryAfterSeconds = transfer.retryAfterSeconds;
           answered = true;
-          if (!report(0)) return abandon(0);
+          // A resumed body starts at what is held.
+          if (!report(event.received)) return abandon(0);
           break;
         case CTransfer::Kind::BodyEnd:
           if (event.received != reported && !report(event.received)) return abandon(0);
@@ -477,6 +597,8 @@ bool CUrlLoader::Follow(CTransfer& transfer, CBuffer& buffer, bool& cancel) {
       statusCode = transfer.statusCode;
       statusText = transfer.statusText;
       contentLength = transfer.contentLength;
+      validator = transfer.validator;
+      retryAfterSeconds = transfer.retryAfterSeconds;
       bytesReceived = buffer.Length();
       return transfer.result;
     }

@@ -61,6 +61,13 @@ class CUrlLoader {
   // A cancelled, timed-out or quit transfer is abandoned: its worker ends by itself and touches nothing
   // of the caller's.
   bool Load(CBuffer& buffer, const wchar_t* url, const wchar_t* headers, DWORD flags);
+  // Continues a body that broke off: buffer holds its first bytes, and validator (Validator() of the answer
+  // they came from) makes sure the rest belongs to the same file. A 206 whose Content-Range starts at the
+  // held count (and ends at total, when that is known) appends the rest; a 200 (the file has changed) brings
+  // the whole file again, and its reports start from 0 again. Any other status fails and leaves the held
+  // bytes as they were; a 206 of another range fails with ERROR_HTTP_INVALID_SERVER_RESPONSE and empties
+  // the buffer. Reports count the held bytes, and contentLength in them is the whole file's.
+  bool Resume(CBuffer& buffer, const wchar_t* url, const std::wstring& validator, DWORD total, DWORD flags);
 
   // How long a transfer may receive nothing before it fails.
   static const DWORD kSilenceLimitMs = 60000;
@@ -77,6 +84,11 @@ class CUrlLoader {
   const std::wstring& StatusText() const { return statusText; }
   DWORD ContentLength() const { return contentLength; }
   DWORD BytesReceived() const { return bytesReceived; }
+  // Of the last answer, known once its headers were in (even when the body then failed): its strong ETag,
+  // else its Last-Modified, else empty (a weak ETag cannot vouch for bytes); its Retry-After in seconds
+  // (MAXDWORD when it gave none, or a date).
+  const std::wstring& Validator() const { return validator; }
+  DWORD RetryAfterSeconds() const { return retryAfterSeconds; }
 
  private:
   class CTransfer;
@@ -84,6 +96,8 @@ class CUrlLoader {
   // Follows the worker's transfer on the calling thread until it ends, is cancelled, falls silent for too
   // long or the thread is told to quit; reports every step to the callback in order.
   bool Follow(CTransfer& transfer, CBuffer& buffer, bool& cancel);
+  bool Start(CBuffer& buffer, const wchar_t* url, const wchar_t* headers, DWORD flags, const std::wstring& ifRange,
+             DWORD total);
   void Fail(DWORD error);
 
   IUrlLoaderCallback* callback;
@@ -97,6 +111,8 @@ class CUrlLoader {
   DWORD lastError = 0;
   DWORD statusCode = 0;
   std::wstring statusText;
+  std::wstring validator;
+  DWORD retryAfterSeconds = MAXDWORD;
   DWORD connectTimeout;
   DWORD sendTimeout;
   DWORD receiveTimeout;

@@ -15,6 +15,7 @@ const WinInetApi* WinInet() {
         (table.InternetQueryDataAvailable =
              SystemProc<decltype(table.InternetQueryDataAvailable)>(dll, "InternetQueryDataAvailable")) &&
         (table.InternetReadFile = SystemProc<decltype(table.InternetReadFile)>(dll, "InternetReadFile")) &&
+        (table.InternetReadFileExW = SystemProc<decltype(table.InternetReadFileExW)>(dll, "InternetReadFileExW")) &&
         (table.InternetSetOptionW = SystemProc<decltype(table.InternetSetOptionW)>(dll, "InternetSetOptionW")) &&
         (table.InternetQueryOptionW = SystemProc<decltype(table.InternetQueryOptionW)>(dll, "InternetQueryOptionW")) &&
         (table.InternetSetCookieW = SystemProc<decltype(table.InternetSetCookieW)>(dll, "InternetSetCookieW"));

@@ -13,6 +13,7 @@ struct WinInetApi {
   decltype(&::HttpQueryInfoW) HttpQueryInfoW;
   decltype(&::InternetQueryDataAvailable) InternetQueryDataAvailable;
   decltype(&::InternetReadFile) InternetReadFile;
+  decltype(&::InternetReadFileExW) InternetReadFileExW;
   decltype(&::InternetSetOptionW) InternetSetOptionW;
   decltype(&::InternetQueryOptionW) InternetQueryOptionW;
   decltype(&::InternetSetCookieW) InternetSetCookieW;

@@ -2,6 +2,7 @@
 
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "LocalServer.h"
 #include "ScriptedWindow.h"
@@ -109,6 +110,71 @@ TEST_F(DownloadProduct, VerdictsAndWhatStaysOnDisk) {
       EXPECT_EQ(Downloaded(L"QuilloraSetup.exe"), path);
       EXPECT_EQ(c.served, ReadBytes(path));
       EXPECT_GT(progress.reports, 1);
+    }
+  }
+}
+
+// A line that breaks, a busy server, a file replaced between two tries: the tries, what they asked for, and
+// that what is verified is always one whole file.
+TEST_F(DownloadProduct, TriesAgainAndResumesOnlyTheSameFile) {
+  const std::string first = Fixture(L"signed", L"QuilloraSetup.exe");
+  const std::string replacement = Fixture(L"signed", L"setup.exe");
+  ASSERT_NE(first, replacement);
+  const std::string kRange = "\"Range\": \"bytes=30000-\"";
+  struct Case {
+    const char* name;
+    const char* meta;
+    bool replaced;       // the server has another file by the second try
+    size_t requests;
+    size_t resumed;      // requests that asked for the rest only
+    bool expected;
+  } cases[] = {
+      {"breaks once, strong ETag", R"({"mode": "drop", "drop_after": 30000, "times": 1, "validator": "etag"})", false,
+       2, 1, true},
+      {"breaks once, Last-Modified",
+       R"({"mode": "drop", "drop_after": 30000, "times": 1, "validator": "last-modified"})", false, 2, 1, true},
+      {"breaks once, nothing to vouch for the rest", R"({"mode": "drop", "drop_after": 30000, "times": 1})", false, 2,
+       0, true},
+      {"reset once", R"({"mode": "drop", "drop_after": 30000, "reset": true, "times": 1, "validator": "etag"})",
+       false, 2, 1, true},
+      {"busy once", R"({"status": 503, "times": 1, "headers": {"Retry-After": "0"}})", false, 2, 0, true},
+      {"replaced between the tries", R"({"mode": "drop", "drop_after": 30000, "times": 1, "validator": "etag"})",
+       true, 2, 1, true},
+      {"always breaks", R"({"mode": "drop", "drop_after": 30000, "validator": "etag"})", false, 4, 3, false},
+      {"gone", R"({"status": 404})", false, 1, 0, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    DeleteFileW(Downloaded(L"QuilloraSetup.exe").c_str());
+    local_server::Put(L"/installers/QuilloraSetup.exe", first, c.meta);
+    size_t before = local_server::Requests().size();
+    CScriptedWindow window;
+    bool replaced = false;
+    window.onPump = [&] {
+      // Between the tries: the first answer has been logged and the second not yet.
+      if (c.replaced && !replaced && local_server::Requests().size() == before + 1) {
+        replaced = true;
+        local_server::Put(L"/installers/QuilloraSetup.exe", replacement, R"({"validator": "etag"})");
+      }
+    };
+    CInstallSession session(window);
+    ProductInfo& product = session.quillora;
+    product.failureText = English(31042);
+    product.location = local_server::Url(true, L"/installers/QuilloraSetup.exe");
+    product.length = c.replaced ? 0 : first.size();
+    std::wstring path, error;
+    CProgress progress;
+    EXPECT_EQ(c.expected, session.DownloadProduct(product, path, error, &progress));
+    std::vector<std::string> requests = local_server::Requests();
+    EXPECT_EQ(c.requests, requests.size() - before);
+    size_t resumed = 0;
+    for (size_t i = before; i < requests.size(); ++i) resumed += requests[i].find(kRange) != std::string::npos;
+    EXPECT_EQ(c.resumed, resumed);
+    EXPECT_EQ(c.expected, FileExists(Downloaded(L"QuilloraSetup.exe").c_str(), true));
+    if (c.expected) {
+      EXPECT_EQ(c.replaced ? replacement : first, ReadBytes(path));
+    } else {
+      EXPECT_EQ(English(31042), error);
     }
   }
 }

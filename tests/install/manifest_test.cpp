@@ -131,11 +131,14 @@ TEST_F(Manifests, TheRegionCheckPicksThePartnersManifestOnce) {
     std::string answer;
     std::string meta;
     bool china;
+    size_t requests;  // tries of the check
   } cases[] = {
-      {"CHINA", "CHINA", "", true},
-      {"with a line break", "CHINA\n", "", false},
-      {"lower case", "china", "", false},
-      {"the check fails", "CHINA", R"({"status": 503})", false},
+      {"CHINA", "CHINA", "", true, 1},
+      {"with a line break", "CHINA\n", "", false, 1},
+      {"lower case", "china", "", false, 1},
+      {"busy once", "CHINA", R"({"status": 503, "times": 1, "headers": {"Retry-After": "0"}})", true, 2},
+      {"the check fails", "CHINA", R"({"status": 503, "headers": {"Retry-After": "0"}})", false, 4},
+      {"no such page", "CHINA", R"({"status": 404})", false, 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -151,7 +154,7 @@ TEST_F(Manifests, TheRegionCheckPicksThePartnersManifestOnce) {
     // A second session of the same process reuses the decision.
     CInstallSession again(window);
     ASSERT_TRUE(again.ReadPagewingManifest());
-    EXPECT_EQ(1u, CountRequests("/location-check", before));
+    EXPECT_EQ(c.requests, CountRequests("/location-check", before));
   }
 }
 

@@ -18,6 +18,7 @@ struct Event {
   char kind;  // 'b'egin, 'p'rogress, 'e'rror, 'E'nd
   DWORD a;    // progress: received; error: code; end: cancelled
   DWORD b;    // progress: content length
+  DWORD at = GetTickCount();
 };
 
 // Records every call, and cancels at the progress report with the given index, or at the first report
@@ -267,6 +268,37 @@ TEST_F(UrlLoader, ASilentLineNeitherFreezesTheCallerNorOutlastsItsLimit) {
       EXPECT_LE(buffer.Length(), c.heldBeforeSilence);
       EXPECT_EQ(0, memcmp(buffer.GetData(), body.data(), buffer.Length()));
     }
+  }
+}
+
+// A line that starts fast and then trickles: reads sized by the burst would wait for data the trickle takes
+// many seconds to bring, freezing the bar and looking silent.
+TEST_F(UrlLoader, ASlowLineAfterAFastStartIsNeverTakenForASilentOne) {
+  const std::string body = Pattern(256 * 1024 + 40 * 1024);
+  // All but 40 KB at once, the rest at 10 KB/s: four seconds, longer than the limit.
+  local_server::Put(L"/loader/burst", body, R"({"mode": "trickle", "burst": 262144, "chunk": 1024, "delay_ms": 100})");
+  CSilenceLimit limit(1500);
+  for (bool https : {false, true}) {
+    SCOPED_TRACE(https ? "https" : "http");
+    CRecorder recorder;
+    CBuffer buffer;
+    CUrlLoader loader(&recorder, L"Quillora");
+    EXPECT_TRUE(loader.Load(buffer, local_server::Url(https, L"/loader/burst").c_str(), nullptr, kFlags))
+        << loader.LastError();
+    ASSERT_EQ(body.size(), buffer.Length());
+    EXPECT_EQ(0, memcmp(buffer.GetData(), body.data(), body.size()));
+    DWORD longestStill = 0;  // the longest time the bar showed the same count
+    DWORD count = 0, changed = recorder.begin;
+    std::string timeline;
+    for (const Event& e : recorder.Progress()) {
+      if (e.a == count) continue;
+      longestStill = std::max(longestStill, e.at - changed);
+      timeline += std::to_string(e.at - recorder.begin) + ":" + std::to_string(e.a) + " ";
+      count = e.a;
+      changed = e.at;
+    }
+    // Every second, give or take the report interval of a silent line and a busy machine's scheduling.
+    EXPECT_LT(longestStill, 1250u) << timeline;
   }
 }
 

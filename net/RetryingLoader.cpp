@@ -1,0 +1,102 @@
+#include "net/RetryingLoader.h"
+
+#include "support/MessagePump.h"
+
+const DWORD CRetryingLoader::kWaitsMs[kTries - 1] = {1000, 2000, 4000};
+
+CRetryingLoader::CRetryingLoader(IUrlLoaderCallback* callback, const wchar_t* agent, IRetryWait* wait,
+                                 DWORD maximumBytes)
+    : callback(callback), wait(wait), loader(callback ? this : nullptr, agent, 0, 0, 0, maximumBytes) {}
+
+bool CRetryingLoader::MayPass(DWORD error, DWORD status) {
+  switch (status) {
+    case HTTP_STATUS_REQUEST_TIMEOUT:
+    case 429:  // too many requests
+    case HTTP_STATUS_SERVER_ERROR:
+    case HTTP_STATUS_BAD_GATEWAY:
+    case HTTP_STATUS_SERVICE_UNAVAIL:
+    case HTTP_STATUS_GATEWAY_TIMEOUT:
+      return true;
+    default:
+      // Any other refusal by the server is its answer: asking again gets the same one.
+      if (status >= 300) return false;
+  }
+  switch (error) {
+    case ERROR_INTERNET_TIMEOUT:
+    case ERROR_INTERNET_CANNOT_CONNECT:
+    case ERROR_INTERNET_NAME_NOT_RESOLVED:
+    case ERROR_INTERNET_CONNECTION_ABORTED:
+    case ERROR_INTERNET_CONNECTION_RESET:
+    case ERROR_HTTP_INVALID_SERVER_RESPONSE:
+    case WSAECONNRESET:
+    case WSAECONNABORTED:
+      return true;
+    default:
+      // Certificates, a cancel, memory: no second try changes them.
+      return false;
+  }
+}
+
+bool CRetryingLoader::Load(CBuffer& buffer, const wchar_t* url, DWORD flags) {
+  tries = 0;
+  cancelled = false;
+  waitCut = false;
+  buffer.SetLength(0);
+  if (callback) callback->OnBegin(&loader, url, flags);
+  std::wstring validator;  // of the answer whose bytes the buffer holds
+  DWORD total = 0;         // that answer's whole length, 0 when not announced
+  bool loaded = false;
+  for (;;) {
+    ++tries;
+    const bool resuming = buffer.Length() > 0;
+    loaded = resuming ? loader.Resume(buffer, url, validator, total, flags) : loader.Load(buffer, url, nullptr, flags);
+    if (loaded || cancelled || tries == kTries || !MayPass(loader.LastError(), loader.StatusCode())) break;
+    DWORD status = loader.StatusCode();
+    if (status == HTTP_STATUS_OK || status == HTTP_STATUS_PARTIAL_CONTENT) {
+      validator = loader.Validator();
+      total = loader.ContentLength();
+    } else if (!resuming) {
+      // An error page, or nothing: no bytes of the file.
+      buffer.SetLength(0);
+    }
+    // Without a validator nobody can tell whether the rest would belong to the same file.
+    if (validator.empty()) buffer.SetLength(0);
+    DWORD retryAfter = loader.RetryAfterSeconds();
+    DWORD pause = retryAfter <= kLongestRetryAfterMs / 1000 ? retryAfter * 1000 : kWaitsMs[tries - 1];
+    if (!WaitBeforeTry(pause)) {
+      waitCut = true;
+      break;
+    }
+  }
+  if (!loaded && !cancelled && !waitCut) {
+    // What is held of a file that did not arrive whole is no body for anybody.
+    DWORD status = loader.StatusCode();
+    if (status == HTTP_STATUS_OK || status == HTTP_STATUS_PARTIAL_CONTENT) buffer.SetLength(0);
+  }
+  if (callback) callback->OnEnd(&loader, cancelled || waitCut);
+  return loaded;
+}
+
+bool CRetryingLoader::WaitBeforeTry(DWORD milliseconds) {
+  if (wait) return wait->Wait(milliseconds);
+  const DWORD start = GetTickCount();
+  for (;;) {
+    DWORD elapsed = GetTickCount() - start;
+    if (elapsed >= milliseconds) return true;
+    if (MsgWaitForMultipleObjectsEx(0, nullptr, milliseconds - elapsed, QS_ALLINPUT, MWMO_INPUTAVAILABLE) ==
+            WAIT_OBJECT_0 &&
+        !PumpMessages()) {
+      return false;
+    }
+  }
+}
+
+void CRetryingLoader::OnBegin(CUrlLoader*, const wchar_t*, DWORD) {}
+
+void CRetryingLoader::OnProgress(CUrlLoader* inner, DWORD received, DWORD contentLength, bool* cancel) {
+  callback->OnProgress(inner, received, contentLength, cancel);
+}
+
+void CRetryingLoader::OnError(CUrlLoader* inner, DWORD error) { callback->OnError(inner, error); }
+
+void CRetryingLoader::OnEnd(CUrlLoader*, bool cancel) { cancelled = cancelled || cancel; }
