@@ -169,7 +169,9 @@ bool CInstallSession::DownloadProduct(ProductInfo& product, std::wstring& instal
   } else {
     CBuffer body;
     bool cancelled = false;
-    bool loaded = FetchUrl(product.location, body, product, cancelled, errorText, callback);
+    DWORD cap = product.length != 0 && product.length < kLargestInstaller ? static_cast<DWORD>(product.length) + 1
+                                                                          : kLargestInstaller;
+    bool loaded = FetchUrl(product.location, body, product, cancelled, errorText, callback, cap);
     if (!loaded) {
       if (!cancelled && errorText.empty()) errorText = LoadResString(kUnknownFailure);
       return false;

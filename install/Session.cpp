@@ -122,7 +122,10 @@ const wchar_t* GetPagewingManifestUrl() {
   if (g_pagewingManifestUrl) return g_pagewingManifestUrl;
   g_pagewingManifestUrl = kPagewingManifestUrl;
   CBuffer body;
-  CRetryingLoader loader(nullptr, kAgent);
+  // Five letters are the answer we look for: a body much longer than that is not it, and the decision may
+  // not hold "Get Started" up for long, whatever the server does.
+  CRetryingLoader loader(nullptr, kAgent, nullptr, kLargestRegionAnswer);
+  loader.SetTimeLimit(kRegionCheckTimeLimitMs);
   // The whole body, exactly: "CHINA" with a line break or in lower case is not the answer we look for.
   if (loader.Load(body, kRegionCheckUrl, kRequestFlags) && FromAnsi(body) == L"CHINA")
     g_pagewingManifestUrl = kPagewingChinaManifestUrl;
@@ -132,12 +135,13 @@ const wchar_t* GetPagewingManifestUrl() {
 void ForgetPagewingManifestUrlForTesting() { g_pagewingManifestUrl = nullptr; }
 
 bool CInstallSession::FetchUrl(const std::wstring& url, CBuffer& buffer, const ProductInfo& product,
-                               bool& cancelled, std::wstring& errorText, IUrlLoaderCallback* callback) {
+                               bool& cancelled, std::wstring& errorText, IUrlLoaderCallback* callback,
+                               DWORD maximumBytes) {
   if (url.empty()) {
     errorText = LoadResString(kNoUrlSpecified);
     return false;
   }
-  CRetryingLoader loader(callback, kAgent, this);
+  CRetryingLoader loader(callback, kAgent, this, maximumBytes);
   callbackFailure = nullptr;
   bool loaded = loader.Load(buffer, url.c_str(), kRequestFlags);
   if (callbackFailure) std::rethrow_exception(std::exchange(callbackFailure, nullptr));
@@ -180,9 +184,12 @@ bool CInstallSession::ReadManifest(Product which) {
   {
     CBuffer body;
     if (FetchUrl(isPagewing ? GetPagewingManifestUrl() : kQuilloraManifestUrl, body, product, cancelled, errorText,
-                 nullptr)) {
+                 nullptr, kLargestManifest)) {
       CXMLDocument document;
-      if (!document.LoadFromBuffer(body.GetData(), body.Length(), 1, nullptr)) {
+      if (body.Length() >= kLargestManifest) {
+        // Cut at the cap: whatever the rest says, this is not a manifest.
+        errorText = LoadResString(kUnexpectedXml);
+      } else if (!document.LoadFromBuffer(body.GetData(), body.Length(), 1, nullptr)) {
         errorText = LoadResString(kUnexpectedXml) + L"\r\n" + XMLErrorName(document.GetError());
       } else {
         accepted = ReadManifestDocument(document, product, isPagewing, errorText);

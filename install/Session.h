@@ -50,6 +50,15 @@ class ISessionWindow {
   ~ISessionWindow() = default;
 };
 
+// What a download may hold at most: a body cut there fails the check that reads it (the region answer is
+// then not "CHINA", a manifest is unexpected XML, an installer has the wrong size). An installer whose
+// manifest gives its length may hold one byte more than that, so a longer one is told by its size.
+const DWORD kLargestRegionAnswer = 256;
+const DWORD kLargestManifest = 1u << 20;
+const DWORD kLargestInstaller = 1u << 30;
+// The region check decides which manifest to fetch and holds up the start while it runs.
+const DWORD kRegionCheckTimeLimitMs = 15000;
+
 // Where the manifests come from; the host names are the build's deployment settings.
 extern const wchar_t kQuilloraManifestUrl[];
 extern const wchar_t kPagewingManifestUrl[];
@@ -138,8 +147,9 @@ class CInstallSession : public IUrlLoaderCallback, private IRetryWait {
 
   // Downloads url into buffer, trying again after a failure that may pass. False on failure; cancelled says whether the user asked for it, and
   // errorText receives the product's failure text when there is one and the user did not cancel.
+  // maximumBytes caps the body (0: no cap); a longer one is cut there, for the caller's checks to refuse.
   bool FetchUrl(const std::wstring& url, CBuffer& buffer, const ProductInfo& product, bool& cancelled,
-                std::wstring& errorText, IUrlLoaderCallback* callback);
+                std::wstring& errorText, IUrlLoaderCallback* callback, DWORD maximumBytes);
 
   // Obtains the product's installer as a verified file: the file already on disk, or a download checked
   // against the manifest's size and written to the temporary folder. False with the text to show (empty

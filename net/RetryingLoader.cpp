@@ -46,8 +46,14 @@ bool CRetryingLoader::Load(CBuffer& buffer, const wchar_t* url, DWORD flags) {
   std::wstring validator;  // of the answer whose bytes the buffer holds
   DWORD total = 0;         // that answer's whole length, 0 when not announced
   bool loaded = false;
+  const DWORD started = GetTickCount();
+  auto left = [&]() -> DWORD {
+    DWORD spent = GetTickCount() - started;
+    return spent < timeLimitMs ? timeLimitMs - spent : 1;  // 1: the next wait or load ends at once
+  };
   for (;;) {
     ++tries;
+    if (timeLimitMs) loader.SetTimeLimit(left());
     const bool resuming = buffer.Length() > 0;
     loaded = resuming ? loader.Resume(buffer, url, validator, total, flags) : loader.Load(buffer, url, nullptr, flags);
     if (loaded || cancelled || tries == kTries || !MayPass(loader.LastError(), loader.StatusCode())) break;
@@ -63,6 +69,8 @@ bool CRetryingLoader::Load(CBuffer& buffer, const wchar_t* url, DWORD flags) {
     if (validator.empty()) buffer.SetLength(0);
     DWORD retryAfter = loader.RetryAfterSeconds();
     DWORD pause = retryAfter <= kLongestRetryAfterMs / 1000 ? retryAfter * 1000 : kWaitsMs[tries - 1];
+    // A try that could not start in time is no try: the limit has the last word.
+    if (timeLimitMs && pause >= left()) break;
     if (!WaitBeforeTry(pause)) {
       waitCut = true;
       break;

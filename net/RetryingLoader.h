@@ -32,6 +32,9 @@ class CRetryingLoader : private IUrlLoaderCallback {
   // progress counts on from the bytes held, and goes back (once) only when a try must start from zero.
   // The body in the buffer is always the whole file from its first byte, never two versions spliced.
   bool Load(CBuffer& buffer, const wchar_t* url, DWORD flags);
+  // The longest all the tries and waits of a Load may take together (0: no limit); past it the load fails
+  // with ERROR_INTERNET_TIMEOUT.
+  void SetTimeLimit(DWORD milliseconds) { timeLimitMs = milliseconds; }
 
   // Of the last try.
   // ERROR_CANCELLED when a wait between tries was cut short.
@@ -57,6 +60,7 @@ class CRetryingLoader : private IUrlLoaderCallback {
   IRetryWait* wait;
   CUrlLoader loader;
   int tries = 0;
+  DWORD timeLimitMs = 0;
   bool cancelled = false;  // the callback cancelled a try
   bool waitCut = false;
 };

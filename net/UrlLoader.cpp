@@ -528,6 +528,7 @@ bool CUrlLoader::Start(CBuffer& buffer, const wchar_t* url, const wchar_t* heade
 
 bool CUrlLoader::Follow(CTransfer& transfer, CBuffer& buffer, bool& cancel) {
   bool answered = false;  // the response is in: reports carry its length and the body's progress
+  const DWORD started = GetTickCount();
   DWORD reported;
   {
     // A resumed body counts from what is held.
@@ -605,6 +606,7 @@ bool CUrlLoader::Follow(CTransfer& transfer, CBuffer& buffer, bool& cancel) {
 
     DWORD now = GetTickCount();
     if (now - lastActivity >= transfer.silenceLimitMs) return abandon(ERROR_INTERNET_TIMEOUT);
+    if (timeLimitMs && now - started >= timeLimitMs) return abandon(ERROR_INTERNET_TIMEOUT);
     // Data is reported at most every kReportIntervalMs; silence (before the answer too) every
     // kSilentReportIntervalMs with the unchanged total, so the callback can always cancel.
     bool pending = answered && received != reported;
@@ -615,6 +617,11 @@ bool CUrlLoader::Follow(CTransfer& transfer, CBuffer& buffer, bool& cancel) {
     now = GetTickCount();
     DWORD silent = now - lastActivity;
     DWORD wait = silent < transfer.silenceLimitMs ? transfer.silenceLimitMs - silent : 0;
+    if (timeLimitMs) {
+      DWORD spent = now - started;
+      DWORD left = spent < timeLimitMs ? timeLimitMs - spent : 0;
+      if (left < wait) wait = left;
+    }
     if (callback) {
       DWORD sinceReport = now - lastReport;
       DWORD due = sinceReport < interval ? interval - sinceReport : 1;

@@ -73,6 +73,9 @@ class CUrlLoader {
   static const DWORD kSilenceLimitMs = 60000;
   // Tests shorten the limit; 0 restores kSilenceLimitMs.
   static void SetSilenceLimitForTesting(DWORD milliseconds);
+  // The longest a Load may take in all, however steadily its bytes come; it then fails with
+  // ERROR_INTERNET_TIMEOUT. 0: no limit (the default).
+  void SetTimeLimit(DWORD milliseconds) { timeLimitMs = milliseconds; }
 
   // Sets a cookie for url; false (with OnError) when the platform refuses it.
   bool SetCookie(const wchar_t* url, const wchar_t* name, const wchar_t* value);
@@ -113,6 +116,7 @@ class CUrlLoader {
   std::wstring statusText;
   std::wstring validator;
   DWORD retryAfterSeconds = MAXDWORD;
+  DWORD timeLimitMs = 0;
   DWORD connectTimeout;
   DWORD sendTimeout;
   DWORD receiveTimeout;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "LocalServer.h"
+#include "net/RetryingLoader.h"
 #include "net/UrlLoader.h"
 #include "support/MessagePump.h"
 
@@ -300,6 +301,18 @@ TEST_F(UrlLoader, ASlowLineAfterAFastStartIsNeverTakenForASilentOne) {
     // Every second, give or take the report interval of a silent line and a busy machine's scheduling.
     EXPECT_LT(longestStill, 1250u) << timeline;
   }
+}
+
+// A time limit ends a load whose bytes keep coming, tries and waits included.
+TEST_F(UrlLoader, ATimeLimitEndsEveryTryOfALoad) {
+  local_server::Put(L"/loader/forever", "", R"({"mode": "endless", "chunk": 1, "delay_ms": 50})");
+  CBuffer buffer;
+  CRetryingLoader loader(nullptr, L"Quillora");
+  loader.SetTimeLimit(1000);
+  DWORD start = GetTickCount();
+  EXPECT_FALSE(loader.Load(buffer, local_server::Url(false, L"/loader/forever").c_str(), kFlags));
+  EXPECT_LT(GetTickCount() - start, 2500u);
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INTERNET_TIMEOUT), loader.LastError());
 }
 
 // Cancelled transfers are abandoned to workers that end by themselves: doing it again and again neither
