@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "app/StringIds.h"
+#include "support/Boundary.h"
 #include "support/Handle.h"
 
 namespace {
@@ -68,8 +69,7 @@ std::wstring LoadResString(UINT id) {
 namespace {
 
 BOOL CALLBACK CollectLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR languages) {
-  reinterpret_cast<std::vector<LANGID>*>(languages)->push_back(language);
-  return TRUE;
+  return RunAtBoundary([&] { reinterpret_cast<std::vector<LANGID>*>(languages)->push_back(language); });
 }
 
 }  // namespace
@@ -83,6 +83,7 @@ LANGID LoadedLanguage() {
   if (!picked) return 0;
   std::vector<LANGID> languages;
   EnumResourceLanguagesW(module, RT_STRING, block, CollectLanguage, reinterpret_cast<LONG_PTR>(&languages));
+  ThrowKeptException();
   for (LANGID language : languages) {
     if (FindResourceExW(module, RT_STRING, block, language) == picked) return language;
   }

@@ -49,13 +49,19 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
   HMODULE richEdit = LoadSystemLibrary(L"RICHED20.DLL");
 
   g_module.Init(instance);
-  {
+  // Nothing leaves the entry point as an exception: the runtime would end the process there, past the
+  // teardown that deletes the downloaded installers. The window has told the user of any failure it met.
+  try {
     CCorvaneDlg dialog(instance);
     dialog.DoModal(GetActiveWindow());  // its result (launched or not) does not reach the exit code
+  } catch (...) {
   }
   // The dialog is gone; now the singletons go, newest first: the temporary installers are deleted only
   // after the last installer finished and after the application may have been launched.
-  RunAtExitCalls();
+  try {
+    RunAtExitCalls();
+  } catch (...) {
+  }
   g_module.Term();
 
   if (richEdit) FreeLibrary(richEdit);

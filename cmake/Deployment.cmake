@@ -14,3 +14,15 @@ set(CORVANE_QUILLORA_PUBLISHER "" CACHE STRING "Publisher that must have signed 
 set(CORVANE_PAGEWING_PUBLISHER "" CACHE STRING "Publisher that must have signed the partner's installer")
 
 configure_file(${CMAKE_CURRENT_LIST_DIR}/deployment.h.in ${CMAKE_BINARY_DIR}/generated/deployment.h @ONLY)
+
+# A release (a build without tests) with an empty publisher runs any installer that anybody with a
+# certificate the machine trusts has signed, wherever its download came from: say so where it cannot be
+# missed.
+if(DEFINED CORVANE_TESTS AND NOT CORVANE_TESTS)
+  foreach(publisher CORVANE_QUILLORA_PUBLISHER CORVANE_PAGEWING_PUBLISHER)
+    if("${${publisher}}" STREQUAL "")
+      message(WARNING "\n*** ${publisher} is empty: this build accepts an installer signed by ANY publisher the "
+                      "machine trusts. Set it to the common name of the product's signing certificate. ***\n")
+    endif()
+  endforeach()
+endif()

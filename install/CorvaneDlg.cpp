@@ -89,28 +89,21 @@ void CCorvaneDlg::OnPaint(HDC given) {
   // A mirrored window's DCs are mirrored too; the content is composed unmirrored (its artwork must not be)
   // and copied as it is.
   if (given) {
-    DWORD mirrored = SetLayout(given, 0);
+    // The context is the caller's: its layout is given back however the painting ends.
+    struct CLayoutRestorer {
+      HDC dc;
+      DWORD layout;
+      ~CLayoutRestorer() {
+        if (layout != GDI_ERROR) SetLayout(dc, layout);
+      }
+    } restore{given, SetLayout(given, 0)};
     PaintContent(given, client, backdrop, layout, art, session.GetPage(), Font());
-    if (mirrored != GDI_ERROR) SetLayout(given, mirrored);
     return;
   }
   // Composed off-screen and copied in one step: no flicker while downloads repaint the window.
-  PAINTSTRUCT paint;
-  HDC screen = BeginPaint(hwnd, &paint);
-  SetLayout(screen, 0);
-  HDC buffer = CreateCompatibleDC(screen);
-  HBITMAP bitmap = buffer ? CreateCompatibleBitmap(screen, client.right, client.bottom) : nullptr;
-  if (bitmap) {
-    HGDIOBJ old = SelectObject(buffer, bitmap);
-    PaintContent(buffer, client, backdrop, layout, art, session.GetPage(), Font());
-    BitBlt(screen, 0, 0, client.right, client.bottom, buffer, 0, 0, SRCCOPY);
-    SelectObject(buffer, old);
-    DeleteObject(bitmap);
-  } else {
-    PaintContent(screen, client, backdrop, layout, art, session.GetPage(), Font());
-  }
-  if (buffer) DeleteDC(buffer);
-  EndPaint(hwnd, &paint);
+  CBufferedPaint paint(hwnd);
+  PaintContent(paint.Dc(), paint.Client(), backdrop, layout, art, session.GetPage(), Font());
+  paint.Present();
 }
 
 void CCorvaneDlg::OnStart() {

@@ -52,10 +52,13 @@ bool HoldsExactly(HANDLE file, const CBuffer& body) {
   return SetFilePointerEx(file, start, nullptr, FILE_BEGIN) != FALSE;
 }
 
-// Writes the whole buffer to a new file at path (replacing one of that name). A short write or a failed
-// close (a full disk) removes what was written: a truncated installer must never be verified and run.
+// Writes the whole buffer to a new file at path. The name is in the private folder, so anything already
+// there (a file, or a link to somebody's file) was put there by somebody else: the file is made new, never
+// opened, and a link or reparse point of that name is not followed. A short write or a failed close (a full
+// disk) removes what was written: a truncated installer must never be verified and run.
 bool WriteInstaller(const std::wstring& path, const CBuffer& body) {
-  CFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  CFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!file) return false;
   const uint8_t* data = static_cast<const uint8_t*>(body.GetData());
   uint32_t remaining = body.Length();
@@ -109,25 +112,44 @@ UINT VerdictMessageId(SignatureVerdict verdict) {
 
 namespace {
 
-// True when the signer's certificate of a verification kept open in state has this subject name.
-bool SignedBy(HANDLE state, const std::wstring& publisher) {
+// The signer's certificate of a verification kept open in state; null when there is none.
+PCCERT_CONTEXT SignerOf(HANDLE state) {
   static const auto providerData = SystemProc<CRYPT_PROVIDER_DATA*(WINAPI*)(HANDLE)>(
       L"wintrust.dll", "WTHelperProvDataFromStateData");
   static const auto signerOf = SystemProc<CRYPT_PROVIDER_SGNR*(WINAPI*)(CRYPT_PROVIDER_DATA*, DWORD, BOOL, DWORD)>(
       L"wintrust.dll", "WTHelperGetProvSignerFromChain");
-  static const auto nameOf = SystemProc<DWORD(WINAPI*)(PCCERT_CONTEXT, DWORD, DWORD, void*, LPWSTR, DWORD)>(
-      L"crypt32.dll", "CertGetNameStringW");
-  if (!providerData || !signerOf || !nameOf) return false;
+  if (!state || !providerData || !signerOf) return nullptr;
   CRYPT_PROVIDER_DATA* data = providerData(state);
   CRYPT_PROVIDER_SGNR* signer = data ? signerOf(data, 0, FALSE, 0) : nullptr;
-  if (!signer || signer->csCertChain == 0 || !signer->pasCertChain || !signer->pasCertChain[0].pCert) return false;
-  wchar_t name[256];
-  DWORD length = nameOf(signer->pasCertChain[0].pCert, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, name, 256);
-  // The length counts the terminator; a name that did not fit is no match.
-  return length > 1 && length < 256 && publisher == name;
+  if (!signer || signer->csCertChain == 0 || !signer->pasCertChain) return nullptr;
+  return signer->pasCertChain[0].pCert;
 }
 
 }  // namespace
+
+bool HasCommonName(PCCERT_CONTEXT certificate, const std::wstring& name) {
+  static const auto nameOf = SystemProc<DWORD(WINAPI*)(PCCERT_CONTEXT, DWORD, DWORD, void*, LPWSTR, DWORD)>(
+      L"crypt32.dll", "CertGetNameStringW");
+  if (!certificate || !nameOf) return false;
+  // The common name itself: the display name would fall back to another attribute (the organisation,
+  // the unit, an e-mail address) when the certificate has none.
+  char* commonName = const_cast<char*>(szOID_COMMON_NAME);
+  DWORD size = nameOf(certificate, CERT_NAME_ATTR_TYPE, 0, commonName, nullptr, 0);
+  if (size <= 1) return false;  // no common name: the size of the terminator alone
+  std::wstring found(size, L'\0');
+  size = nameOf(certificate, CERT_NAME_ATTR_TYPE, 0, commonName, &found[0], size);
+  if (size == 0 || size > found.size()) return false;
+  // Compared over its whole length: a name with a NUL inside must not pass as the part before it.
+  found.resize(size - 1);
+  return found == name;
+}
+
+SignatureVerdict PinnedVerdict(SignatureVerdict verdict, HANDLE state, const std::wstring& publisher) {
+  if (publisher.empty() || verdict != SignatureVerdict::Valid) return verdict;
+  // Without the verification's state there is no signer to compare: that is a refusal, not a pass. A
+  // trusted signature of somebody else's is refused like a broken one.
+  return HasCommonName(SignerOf(state), publisher) ? verdict : SignatureVerdict::Error;
+}
 
 SignatureVerdict VerifyFileSignature(const std::wstring& path, HANDLE handle, const std::wstring& publisher) {
   WINTRUST_FILE_INFO file = {};
@@ -140,19 +162,22 @@ SignatureVerdict VerifyFileSignature(const std::wstring& path, HANDLE handle, co
   data.fdwRevocationChecks = WTD_REVOKE_NONE;
   data.dwUnionChoice = WTD_CHOICE_FILE;
   data.pFile = &file;
-  // The signer is only known while the verification's state is kept: then it must be closed again.
+  // The signer is only known while the verification's state is kept: then it must be closed again, on
+  // every way out.
   data.dwStateAction = publisher.empty() ? WTD_STATEACTION_IGNORE : WTD_STATEACTION_VERIFY;
   GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+  struct CStateCloser {
+    GUID& action;
+    WINTRUST_DATA& data;
+    ~CStateCloser() {
+      if (!data.hWVTStateData) return;
+      data.dwStateAction = WTD_STATEACTION_CLOSE;
+      CallWinVerifyTrust(&action, &data);
+    }
+  } closer{action, data};
   LONG result = CallWinVerifyTrust(&action, &data);
   SignatureVerdict verdict = VerdictFromTrustResult(result, GetLastError());
-  if (data.hWVTStateData) {
-    // A trusted signature of somebody else's is refused like a broken one.
-    if (verdict == SignatureVerdict::Valid && !SignedBy(data.hWVTStateData, publisher))
-      verdict = SignatureVerdict::Error;
-    data.dwStateAction = WTD_STATEACTION_CLOSE;
-    CallWinVerifyTrust(&action, &data);
-  }
-  return verdict;
+  return PinnedVerdict(verdict, data.hWVTStateData, publisher);
 }
 
 bool CInstallSession::DownloadProduct(ProductInfo& product, std::wstring& installerPath, std::wstring& errorText,

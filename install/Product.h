@@ -50,6 +50,6 @@ struct ProductInfo {
   std::wstring installLocation;   // installation folder reported by Windows Installer (main product)
   std::wstring localFile;         // installer on disk: the manifest's file, or the verified download
   // The verified installer, open for reading with read-only sharing from its verification until its
-  // process exists, so nobody can change, rename or delete what was verified before it runs.
+  // process has ended, so nobody can change, rename or delete what was verified before or while it runs.
   std::shared_ptr<CFileHandle> installerHold;
 };

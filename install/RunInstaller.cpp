@@ -39,10 +39,16 @@ int CInstallSession::RunInstaller(const std::wstring& path, const std::wstring& 
   execute.lpParameters = params.empty() ? nullptr : params.c_str();  // no parameters at all, not ""
   execute.nShow = SW_SHOWNORMAL;
 
+  // The file stays held until the process has ended: a running program's file can be renamed and another
+  // put in its place, and a self-extracting installer reads its payload from its own path as it runs.
+  struct CReleaseOnReturn {
+    std::shared_ptr<CFileHandle>& hold;
+    ~CReleaseOnReturn() {
+      if (hold) hold->Reset();
+    }
+  } release{hold};
   BOOL started = (g_shellStart ? g_shellStart : ShellExecuteExW)(&execute);
   DWORD startError = GetLastError();
-  // The process exists (or will not): what it runs was fixed when it was created.
-  if (hold) hold->Reset();
   if (!started) {
     if (startError == ERROR_CANCELLED) return askToContinue();  // the user refused the elevation prompt
     window.ShowMessage(failed, MB_OK | MB_ICONERROR);
@@ -64,9 +70,16 @@ int CInstallSession::RunInstaller(const std::wstring& path, const std::wstring& 
       return askToContinue();
     }
     if (woken == WAIT_OBJECT_0 + 1) {
+      if (wakeFor == QS_SENDMESSAGE) {
+        // Handles the messages sent to us without taking anything from the queue.
+        MSG message;
+        PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        continue;
+      }
       // A quit message stays queued for the modal loop and would wake every wait at once: the window is
-      // closing, so from then on the installer alone is waited for.
-      if (!PumpMessages()) wakeFor = 0;
+      // closing, so from then on only messages sent to us are handled. They must be: an installer that
+      // announces a change to every window with SendMessage waits for our answer while we wait for it.
+      if (!PumpMessages()) wakeFor = QS_SENDMESSAGE;
       continue;
     }
     // The wait itself failed. Waiting again would fail the same way and show box after box: stop here.

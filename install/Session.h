@@ -5,6 +5,7 @@
 
 #include <windows.h>
 #include <shellapi.h>
+#include <wincrypt.h>
 
 #include <exception>
 #include <string>
@@ -85,6 +86,11 @@ enum class SignatureVerdict { Valid = 0, NoSignature, Invalid, Disallowed, NotTr
 // signature the system trusts is still an Error unless the signer's certificate has that subject name.
 SignatureVerdict VerifyFileSignature(const std::wstring& path, HANDLE file = nullptr,
                                      const std::wstring& publisher = std::wstring());
+// True when the certificate's subject has a common name and it is exactly name, over its whole length.
+bool HasCommonName(PCCERT_CONTEXT certificate, const std::wstring& name);
+// A verdict with the publisher pin applied: with a publisher, a Valid verdict stays Valid only when the
+// signer of the verification kept in state has it as its common name; without state it is an Error.
+SignatureVerdict PinnedVerdict(SignatureVerdict verdict, HANDLE state, const std::wstring& publisher);
 // How a WinVerifyTrust result (and the last error that came with it) reads as a verdict.
 SignatureVerdict VerdictFromTrustResult(LONG result, DWORD lastError);
 // The message id of a verdict's text; 0 for Valid.
@@ -154,13 +160,14 @@ class CInstallSession : public IUrlLoaderCallback, private IRetryWait {
   // Obtains the product's installer as a verified file: the file already on disk, or a download checked
   // against the manifest's size and written to the temporary folder. False with the text to show (empty
   // when the user cancelled). Only a file this program wrote is deleted when it fails verification. On
-  // success the product's installerHold keeps the file as verified until RunInstaller has started it.
+  // success the product's installerHold keeps the file as verified until its installer's process has ended.
   bool DownloadProduct(ProductInfo& product, std::wstring& installerPath, std::wstring& errorText,
                        IUrlLoaderCallback* callback);
 
   // Starts path through the shell ("runas" when elevate and the system has elevation), waits for it when
   // asked while keeping the window alive, and asks the user what to do when it fails. A hold on the file
-  // is let go once the process exists (or could not be made).
+  // is let go when the call returns: once the process has ended, or could not be made. Messages sent by
+  // other threads and processes are handled even after a quit message, which is left for the modal loop.
   int RunInstaller(const std::wstring& path, const std::wstring& params, bool elevate, bool wait,
                    std::shared_ptr<CFileHandle> hold = nullptr);
 

@@ -12,15 +12,17 @@
 
 #include "support/AtExit.h"
 
-// The temporary folder, always ending in a backslash: GetTempPathW, else %TEMP%, else %TMP%, else "C:\". A
-// path too long for the platform's buffer, or an empty variable, counts as unavailable.
+// The temporary folder, always ending in a backslash: GetTempPathW, else %TEMP%, else %TMP%; empty when none
+// of them answers (a path too long for the platform's buffer, or an empty variable, counts as no answer).
 std::wstring GetTempDirectory();
 
 class CTempFileProvider {
  public:
   // The private folder plus fileName, registered for deletion at exit unless keep is set. The folder is
   // made inside the temporary folder on first use, under a random name, by a call that fails when the name
-  // is taken (another name is then tried). Empty when no folder can be made.
+  // is taken (another name is then tried), with an access list of its own: the user, SYSTEM and the
+  // administrators, inherited by what is made inside, nothing inherited from above. Empty when no folder
+  // can be made.
   std::wstring MakeTempPath(const wchar_t* fileName, bool keep = false);
   // The same path may be registered more than once; it is deleted once.
   void Register(const std::wstring& path, bool keep);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/Shell.h"
+#include "support/Boundary.h"
 
 namespace {
 
@@ -78,12 +79,10 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND window, UINT message, WPARAM wParam, L
   bool handled = false;
   try {
     handled = self->ProcessWindowMessage(message, wParam, lParam, result);
+    // What a window procedure of ours below this one kept (a control's, reached through SendMessageW).
+    ThrowKeptException();
   } catch (...) {
-    try {
-      self->OnUnexpectedFailure();
-    } catch (...) {
-      ::EndDialog(window, IDCANCEL);
-    }
+    self->Fail();
   }
   if (message == WM_NCDESTROY) {
     SetWindowLongPtrW(window, DWLP_USER, 0);
@@ -94,6 +93,18 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND window, UINT message, WPARAM wParam, L
   if (ReturnsResultDirectly(message)) return static_cast<INT_PTR>(result);
   SetWindowLongPtrW(window, DWLP_MSGRESULT, result);
   return TRUE;
+}
+
+void CDialog::Fail() noexcept {
+  if (!failing) {
+    failing = true;
+    try {
+      OnUnexpectedFailure();
+      return;
+    } catch (...) {
+    }
+  }
+  if (hwnd) ::EndDialog(hwnd, IDCANCEL);
 }
 
 bool CDialog::ReflectNotification(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {

@@ -20,8 +20,10 @@ class CDialog {
   virtual bool ProcessWindowMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) = 0;
   // Called after the last message (WM_NCDESTROY); the window handle is already gone.
   virtual void OnFinalMessage() {}
-  // A handler threw: the exception stops here, since it must not unwind through the system's code that
-  // called the procedure. The default ends the dialog; a dialog with something to say overrides it.
+  // A handler threw (or a boundary below it kept an exception, support/Boundary.h): the exception stops
+  // here, since it must not unwind through the system's code that called the procedure. Called once per
+  // dialog: a failure while it runs (its message box repaints the window, which may fail again) only ends
+  // the dialog. The default ends the dialog; a dialog with something to say overrides it.
   virtual void OnUnexpectedFailure() { EndDialog(IDCANCEL); }
 
   // Sends a child control's notification back to the control as message + 0x2000 (the reflected
@@ -37,5 +39,7 @@ class CDialog {
 
  private:
   static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  void Fail() noexcept;
   UINT templateId;
+  bool failing = false;  // OnUnexpectedFailure has been called
 };

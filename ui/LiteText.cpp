@@ -6,6 +6,7 @@
 #include <climits>
 #include <vector>
 
+#include "support/Boundary.h"
 #include "xml/XmlNode.h"
 
 namespace {
@@ -145,7 +146,10 @@ LRESULT CALLBACK CLiteText::WindowProc(HWND window, UINT message, WPARAM wParam,
                              wParam, lParam);
     }
   }
-  LRESULT result = self->ProcessMessage(message, wParam, lParam);
+  LRESULT result = 0;
+  // Reached from the system (and through SendMessageW from the dialog): a callback's exception is kept
+  // for our code beyond the system's frames.
+  if (!RunAtBoundary([&] { result = self->ProcessMessage(message, wParam, lParam); })) result = 0;
   if (message == WM_NCDESTROY) self->Unbind();
   return result;
 }

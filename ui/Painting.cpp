@@ -115,6 +115,35 @@ void CBackdrop::Release() {
   previous = nullptr;
 }
 
+CBufferedPaint::CBufferedPaint(HWND window) : window(window) {
+  GetClientRect(window, &client);
+  screen = BeginPaint(window, &paint);
+  SetLayout(screen, 0);
+  buffer = CreateCompatibleDC(screen);
+  bitmap = buffer ? CreateCompatibleBitmap(screen, client.right, client.bottom) : nullptr;
+  if (bitmap) {
+    previous = SelectObject(buffer, bitmap);
+  } else if (buffer) {
+    DeleteDC(buffer);
+    buffer = nullptr;
+  }
+}
+
+// Also on the way out of a paint that threw: the off-screen bitmap and context are freed, and the paint is
+// ended, or the window would be asked to paint the same area again at once, and fail again, for ever.
+CBufferedPaint::~CBufferedPaint() {
+  if (buffer) {
+    SelectObject(buffer, previous);
+    DeleteObject(bitmap);
+    DeleteDC(buffer);
+  }
+  EndPaint(window, &paint);
+}
+
+void CBufferedPaint::Present() {
+  if (buffer) BitBlt(screen, 0, 0, client.right, client.bottom, buffer, 0, 0, SRCCOPY);
+}
+
 bool DrawLabel(HDC dc, HFONT font, const std::wstring& text, bool singleLine, bool italic, int growth,
                RECT& r, bool measure, bool rightToLeft) {
   LOGFONTW description = {};

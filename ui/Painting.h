@@ -59,6 +59,31 @@ class CBackdrop {
   HGDIOBJ previous = nullptr;
 };
 
+// One WM_PAINT of a window, composed off-screen in its client size and copied by Present in one step, so
+// nothing flickers. The screen's DC is unmirrored: the content is composed as it is meant to be seen.
+class CBufferedPaint {
+ public:
+  explicit CBufferedPaint(HWND window);
+  CBufferedPaint(const CBufferedPaint&) = delete;
+  CBufferedPaint& operator=(const CBufferedPaint&) = delete;
+  ~CBufferedPaint();
+
+  // Where to draw: the off-screen bitmap, or the screen itself when there was no memory for one.
+  HDC Dc() const { return buffer ? buffer : screen; }
+  const RECT& Client() const { return client; }
+  // Puts what was drawn on the screen.
+  void Present();
+
+ private:
+  HWND window;
+  PAINTSTRUCT paint = {};
+  RECT client = {0, 0, 0, 0};
+  HDC screen = nullptr;
+  HDC buffer = nullptr;
+  HBITMAP bitmap = nullptr;
+  HGDIOBJ previous = nullptr;
+};
+
 // Gradient colours of the content area and the colour of every painted text.
 constexpr COLORREF kGradientTop = RGB(46, 139, 22);
 constexpr COLORREF kGradientMiddle = RGB(96, 183, 52);

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <iostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "LocalServer.h"
@@ -196,6 +198,46 @@ TEST_F(DownloadProduct, AFileOfTheSameNameElsewhereIsNotTouched) {
   EXPECT_EQ("somebody else's", ReadBytes(temp + L"\\setup.exe"));
 }
 
+// A name taken in the private folder before the download (a file, or a link to somebody's file) is
+// neither written through nor deleted: the download fails.
+TEST_F(DownloadProduct, ANamePlantedInThePrivateFolderIsNotWrittenThrough) {
+  const std::wstring victim = temp + L"\\local.exe";
+  struct Case {
+    const char* name;
+    bool link;
+  } cases[] = {{"a file", false}, {"a link to another file", true}};
+  local_server::Put(L"/installers/setup.exe", Fixture(L"signed", L"setup.exe"));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    { std::ofstream(victim.c_str(), std::ios::binary) << "the user's"; }
+    const std::wstring planted = CTempFileController::Instance()->MakeTempPath(L"setup.exe");
+    if (c.link) {
+      if (!CreateSymbolicLinkW(planted.c_str(), victim.c_str(), 0)) {
+        std::cout << "no symbolic links here (" << GetLastError() << ")\n";
+        continue;
+      }
+    } else {
+      { std::ofstream(planted.c_str(), std::ios::binary) << "the user's"; }
+    }
+    CScriptedWindow window;
+    CInstallSession session(window);
+    session.pagewing.failureText = L"setup failed";
+    session.pagewing.location = local_server::Url(false, L"/installers/setup.exe");
+    std::wstring path, error;
+    bool downloaded = session.DownloadProduct(session.pagewing, path, error, nullptr);
+    session.pagewing.installerHold.reset();
+    // What a link leads to is never written; a plain file there is not replaced (Windows refuses a link's
+    // name as well, Wine may put the new file in the link's place).
+    EXPECT_TRUE(ReadBytes(victim) == "the user's");
+    if (!c.link) {
+      EXPECT_FALSE(downloaded);
+      EXPECT_EQ(L"setup failed", error);
+      EXPECT_TRUE(ReadBytes(planted) == "the user's");
+    }
+    DeleteFileW(planted.c_str());
+  }
+}
+
 TEST_F(DownloadProduct, FailuresWithoutAFile) {
   struct Case {
     const char* name;
@@ -313,6 +355,72 @@ TEST(SignatureVerdicts, TheExpectedPublisherMustHaveSigned) {
     std::wstring path = BuildPath(std::wstring(L"installers\\") + c.kind + L"\\setup.exe");
     EXPECT_EQ(c.verdict, VerifyFileSignature(path, nullptr, c.publisher)) << c.kind << " " << c.publisher.size();
   }
+}
+
+// A certificate (unsigned: only its names are read) whose subject holds these attributes, each a Unicode
+// string that may hold a NUL.
+PCCERT_CONTEXT CertificateNamed(std::vector<std::pair<const char*, std::wstring>> attributes) {
+  std::vector<CERT_RDN_ATTR> attrs;
+  for (auto& a : attributes) {
+    attrs.push_back({const_cast<char*>(a.first), CERT_RDN_UNICODE_STRING,
+                     {static_cast<DWORD>(a.second.size() * sizeof(wchar_t)),
+                      reinterpret_cast<BYTE*>(&a.second[0])}});
+  }
+  std::vector<CERT_RDN> rdns;
+  for (auto& attr : attrs) rdns.push_back({1, &attr});
+  CERT_NAME_INFO name = {static_cast<DWORD>(rdns.size()), rdns.data()};
+  BYTE nameBytes[1024], serial[1] = {1}, key[1] = {0}, encoded[4096], signature[1] = {0};
+  DWORD nameSize = sizeof(nameBytes);
+  if (!CryptEncodeObject(X509_ASN_ENCODING, X509_UNICODE_NAME, &name, nameBytes, &nameSize)) return nullptr;
+  CERT_INFO info = {};
+  info.dwVersion = CERT_V3;
+  info.SerialNumber = {1, serial};
+  info.SignatureAlgorithm.pszObjId = const_cast<char*>(szOID_RSA_SHA256RSA);
+  info.Issuer = info.Subject = {nameSize, nameBytes};
+  SYSTEMTIME now;
+  GetSystemTime(&now);
+  SystemTimeToFileTime(&now, &info.NotBefore);
+  info.NotAfter = info.NotBefore;
+  info.SubjectPublicKeyInfo.Algorithm.pszObjId = const_cast<char*>(szOID_RSA_RSA);
+  info.SubjectPublicKeyInfo.PublicKey = {1, key, 0};
+  BYTE toBeSigned[2048];
+  DWORD toBeSignedSize = sizeof(toBeSigned);
+  if (!CryptEncodeObject(X509_ASN_ENCODING, X509_CERT_TO_BE_SIGNED, &info, toBeSigned, &toBeSignedSize))
+    return nullptr;
+  CERT_SIGNED_CONTENT_INFO content = {};
+  content.ToBeSigned = {toBeSignedSize, toBeSigned};
+  content.SignatureAlgorithm = info.SignatureAlgorithm;
+  content.Signature = {1, signature, 0};
+  DWORD encodedSize = sizeof(encoded);
+  if (!CryptEncodeObject(X509_ASN_ENCODING, X509_CERT, &content, encoded, &encodedSize)) return nullptr;
+  return CertCreateCertificateContext(X509_ASN_ENCODING, encoded, encodedSize);
+}
+
+// Only the signer's common name, all of it, is the publisher: no other attribute stands in for it.
+TEST(SignatureVerdicts, ThePublisherIsTheWholeCommonName) {
+  const std::wstring quillora = L"Quillora";
+  struct Case {
+    const char* name;
+    std::vector<std::pair<const char*, std::wstring>> subject;
+    bool expected;
+  } cases[] = {
+      {"the common name", {{szOID_ORGANIZATION_NAME, L"Other"}, {szOID_COMMON_NAME, quillora}}, true},
+      {"a common name with more after a NUL", {{szOID_COMMON_NAME, quillora + L'\0' + L"anything"}}, false},
+      {"no common name, the organisation matches", {{szOID_ORGANIZATION_NAME, quillora}}, false},
+      {"no common name, the unit matches", {{szOID_ORGANIZATIONAL_UNIT_NAME, quillora}}, false},
+      {"a longer common name", {{szOID_COMMON_NAME, quillora + L" Ltd"}}, false},
+      {"a common name longer than any buffer", {{szOID_COMMON_NAME, quillora + std::wstring(300, L'x')}}, false},
+  };
+  for (const Case& c : cases) {
+    PCCERT_CONTEXT certificate = CertificateNamed(c.subject);
+    ASSERT_NE(nullptr, certificate) << c.name;
+    EXPECT_EQ(c.expected, HasCommonName(certificate, quillora)) << c.name;
+    CertFreeCertificateContext(certificate);
+  }
+  // A verification that kept no state names no signer: a configured publisher refuses it.
+  EXPECT_EQ(SignatureVerdict::Error, PinnedVerdict(SignatureVerdict::Valid, nullptr, quillora));
+  EXPECT_EQ(SignatureVerdict::Valid, PinnedVerdict(SignatureVerdict::Valid, nullptr, L""));
+  EXPECT_EQ(SignatureVerdict::NoSignature, PinnedVerdict(SignatureVerdict::NoSignature, nullptr, quillora));
 }
 
 TEST(SignatureVerdicts, TrustResultsReadAsVerdicts) {

@@ -2,6 +2,7 @@
 
 #include <fstream>
 #include <string>
+#include <thread>
 
 #include "LocalServer.h"
 #include "ScriptedWindow.h"
@@ -51,12 +52,14 @@ class InstallerHold : public ::testing::Test {
     SetEnvironmentVariableW(L"TMP", temp.c_str());
     log = temp + L"\\installers.log";
     SetEnvironmentVariableW(L"CORVANE_INSTALLER_LOG", log.c_str());
+    SetEnvironmentVariableW(L"CORVANE_INSTALLER_WAIT_MS", L"500");
     local_server::Put(L"/installers/QuilloraSetup.exe", ReadBytes(BuildPath(L"installers\\signed\\QuilloraSetup.exe")));
   }
   void TearDown() override {
     RunAtExitCalls();
     SetEnvironmentVariableW(L"TMP", savedTmp.empty() ? nullptr : savedTmp.c_str());
     SetEnvironmentVariableW(L"CORVANE_INSTALLER_LOG", nullptr);
+    SetEnvironmentVariableW(L"CORVANE_INSTALLER_WAIT_MS", nullptr);
     DeleteFileW(log.c_str());
     DeleteFileW((temp + L"\\local.exe").c_str());
     RemoveDirectoryW(temp.c_str());
@@ -64,7 +67,7 @@ class InstallerHold : public ::testing::Test {
   std::wstring temp, savedTmp, log;
 };
 
-TEST_F(InstallerHold, TheVerifiedFileCannotChangeUntilItsProcessExists) {
+TEST_F(InstallerHold, TheVerifiedFileCannotChangeUntilItsProcessHasEnded) {
   struct Case {
     const char* name;
     bool fromUrl;
@@ -97,8 +100,17 @@ TEST_F(InstallerHold, TheVerifiedFileCannotChangeUntilItsProcessExists) {
     EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), held.rename);
     EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), held.remove);
 
-    // It still runs, and once its process exists the file is free again.
+    // It still runs, and its file stays as it is until its process has ended: a self-extracting installer
+    // reads its payload from its own path while it runs.
+    Attempts running = {};
+    std::thread other([&] {
+      while (ReadBytes(log).empty()) Sleep(10);
+      running = TryToChange(path);
+    });
     EXPECT_EQ(InstallerSucceeded, session.RunInstaller(path, L"/x", c.elevate, true, product.installerHold));
+    other.join();
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), running.rename);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), running.remove);
     EXPECT_EQ("QUILLORA|/x\n", ReadBytes(log));
     Attempts released = TryToChange(path);
     EXPECT_EQ(0u, released.write);
@@ -110,6 +122,7 @@ TEST_F(InstallerHold, TheVerifiedFileCannotChangeUntilItsProcessExists) {
     ASSERT_TRUE(session.DownloadProduct(product, path, error, nullptr));
     EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), TryToChange(path).write);
     product.installerHold.reset();
+    if (c.fromUrl) DeleteFileW(path.c_str());  // the next download makes it anew
   }
 }
 

@@ -50,6 +50,38 @@ TEST_F(RunInstaller, AQuitMessageDoesNotMakeTheWaitSpin) {
   ASSERT_TRUE(PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
 }
 
+LRESULT CALLBACK CountSettingChanges(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  static int* count = nullptr;
+  if (message == WM_CREATE) count = static_cast<int*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+  if (message == WM_SETTINGCHANGE && count) ++*count;
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+// After the quit message an installer that sends our windows a message (a settings change announced to
+// all) is still answered, or it would wait for us while we wait for it; the quit message is there again
+// for the modal loop afterwards.
+TEST_F(RunInstaller, AfterAQuitMessageSentMessagesAreStillHandled) {
+  SetEnvironmentVariableW(L"CORVANE_INSTALLER_BROADCAST", L"1");
+  WNDCLASSW windowClass = {};
+  windowClass.lpfnWndProc = CountSettingChanges;
+  windowClass.lpszClassName = L"CorvaneBroadcastTarget";
+  RegisterClassW(&windowClass);
+  int changes = 0;
+  HWND target = CreateWindowExW(0, L"CorvaneBroadcastTarget", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                                nullptr, &changes);
+  ASSERT_NE(nullptr, target);
+  CScriptedWindow window;
+  CInstallSession session(window);
+  PostQuitMessage(4);
+  EXPECT_EQ(InstallerSucceeded, session.RunInstaller(installer, L"", false, true));
+  SetEnvironmentVariableW(L"CORVANE_INSTALLER_BROADCAST", nullptr);
+  EXPECT_EQ(1, changes);
+  MSG message;
+  ASSERT_TRUE(PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+  EXPECT_EQ(4u, message.wParam);
+  DestroyWindow(target);
+}
+
 TEST_F(RunInstaller, ExitCodesAndAnswers) {
   const UINT question = MB_YESNO | MB_ICONERROR | MB_DEFBUTTON2;
   struct Case {

@@ -1,6 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
+
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "support/File.h"
 #include "support/TempFiles.h"
@@ -50,8 +56,9 @@ TEST_F(TempFiles, TheFolderEndsInOneBackslash) {
   }
 }
 
-// When GetTempPathW has no answer, %TEMP%, then %TMP%, then the root of C: (an empty variable is no answer).
-TEST_F(TempFiles, WithoutTheSystemsAnswerTempThenTmpThenTheRootOfC) {
+// When GetTempPathW has no answer, %TEMP%, then %TMP%, then none (an empty variable is no answer): never
+// the root of a drive, where every user may create files.
+TEST_F(TempFiles, WithoutTheSystemsAnswerTempThenTmpThenNone) {
   // GetTempPathW reads TMP first: too long for its buffer once it gets its backslash, it gives up. The one
   // of 258 characters is still short enough to read as a variable.
   const std::wstring longest = L"C:\\" + std::wstring(255, L'y');
@@ -65,14 +72,90 @@ TEST_F(TempFiles, WithoutTheSystemsAnswerTempThenTmpThenTheRootOfC) {
       {"TEMP first", longest.c_str(), folder.c_str(), folder + L"\\"},
       {"then TMP", longest.c_str(), nullptr, longest + L"\\"},
       {"an empty TEMP is no answer", longest.c_str(), L"", longest + L"\\"},
-      {"then C:", tooLong.c_str(), nullptr, L"C:\\"},
+      {"then none", tooLong.c_str(), nullptr, L""},
   };
   for (const Case& c : cases) {
     SetEnvironmentVariableW(L"TMP", c.tmp);
     SetEnvironmentVariableW(L"TEMP", c.temp);
     EXPECT_EQ(c.expected, GetTempDirectory()) << c.name;
   }
+  CTestProvider provider;
+  EXPECT_EQ(L"", provider.MakeTempPath(L"setup.exe"));
 }
+
+std::wstring SidText(PSID sid) {
+  wchar_t* text = nullptr;
+  if (!ConvertSidToStringSidW(sid, &text)) return L"?";
+  std::wstring result = text;
+  LocalFree(text);
+  return result;
+}
+
+// Whom an object's access list names, and whether it is shut off from its parent's.
+struct Access {
+  bool isProtected = false;
+  std::vector<std::wstring> allowed;  // SIDs of the allowing entries, in order
+  size_t others = 0;                  // entries of any other kind
+};
+
+Access AccessOf(const std::wstring& path) {
+  Access access;
+  PACL acl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &acl,
+                            nullptr, &descriptor) != ERROR_SUCCESS) {
+    return access;
+  }
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  GetSecurityDescriptorControl(descriptor, &control, &revision);
+  access.isProtected = (control & SE_DACL_PROTECTED) != 0;
+  for (DWORD i = 0; acl && i < acl->AceCount; ++i) {
+    ACE_HEADER* ace = nullptr;
+    if (!GetAce(acl, i, reinterpret_cast<void**>(&ace))) continue;
+    if (ace->AceType == ACCESS_ALLOWED_ACE_TYPE)
+      access.allowed.push_back(SidText(&reinterpret_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart));
+    else
+      ++access.others;
+  }
+  LocalFree(descriptor);
+  return access;
+}
+
+std::wstring CurrentUserSid() {
+  HANDLE token = nullptr;
+  OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
+  BYTE buffer[256];
+  DWORD size = 0;
+  std::wstring sid;
+  if (GetTokenInformation(token, TokenUser, buffer, sizeof(buffer), &size))
+    sid = SidText(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid);
+  CloseHandle(token);
+  return sid;
+}
+
+// The private folder grants the user, SYSTEM and the administrators, and nobody who merely has rights on
+// the shared temporary folder above it. Windows reads the list back as given; Wine keeps it as Unix
+// permissions and reads back what they allow (the user, SYSTEM), still nobody else.
+TEST_F(TempFiles, ThePrivateFolderGrantsOnlyTheUserSystemAndAdministrators) {
+  SetEnvironmentVariableW(L"TMP", folder.c_str());
+  CTestProvider provider;
+  provider.MakeTempPath(L"setup.exe");
+  privateFolder = provider.Folder();
+  const std::vector<std::wstring> expected = {CurrentUserSid(), L"S-1-5-18", L"S-1-5-32-544"};
+  Access access = AccessOf(privateFolder);
+  for (const std::wstring& sid : access.allowed)
+    EXPECT_NE(expected.end(), std::find(expected.begin(), expected.end(), sid)) << std::string(sid.begin(), sid.end());
+  EXPECT_NE(access.allowed.end(), std::find(access.allowed.begin(), access.allowed.end(), expected[0]));
+  EXPECT_EQ(0u, access.others);
+  if (access.allowed.size() == expected.size()) {
+    EXPECT_EQ(expected, access.allowed);
+    EXPECT_TRUE(access.isProtected) << "the folder inherits nothing";
+  }
+  provider.Cleanup();
+  EXPECT_FALSE(FileExists(privateFolder.c_str(), false));
+}
+
 
 TEST_F(TempFiles, RegisteredFilesGoAtCleanupButKeptOnesAndFoldersStay) {
   SetEnvironmentVariableW(L"TMP", folder.c_str());

@@ -6,9 +6,11 @@
 
 #include <functional>
 #include <map>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "support/Boundary.h"
 #include "support/SystemLibrary.h"
 #include "ui/LiteText.h"
 #include "xml/XmlDocument.h"
@@ -43,12 +45,14 @@ struct Recorder : ILiteTextCallback {
   void OnDestroy(CLiteText*) override { events.push_back(L"destroy"); }
   void OnRequestResize(CLiteText*, const RECT& requested) override { resizes.push_back(requested); }
   bool OnLinkClicked(CLiteText*, const std::wstring& href) override {
+    if (throwsOnClick) throw std::runtime_error("link");
     clicks.push_back(href);
     return handlesClicks;
   }
   std::vector<std::wstring> events, clicks;
   std::vector<RECT> resizes;
   bool handlesClicks = true;
+  bool throwsOnClick = false;
   std::function<void(CLiteText*)> whenCreated;
 };
 
@@ -220,6 +224,16 @@ TEST_F(LiteTextTest, OnlyALeftButtonDownAtALinkStartIsAClick) {
     EXPECT_EQ(c.result, ClickLink(edit, c.message, c.start)) << c.message << " at " << c.start;
     EXPECT_EQ(c.clicks, recorder.clicks) << c.message << " at " << c.start;
   }
+}
+
+// A link handler that throws: the exception does not unwind through the system's SendMessageW, it waits
+// for our code after it, once.
+TEST_F(LiteTextTest, AThrowingLinkHandlerDoesNotUnwindThroughTheSystem) {
+  ASSERT_TRUE(Render(control, kAgreement));
+  recorder.throwsOnClick = true;
+  EXPECT_NO_THROW(ClickLink(edit, WM_LBUTTONDOWN, 15));
+  EXPECT_THROW(ThrowKeptException(), std::runtime_error);
+  EXPECT_NO_THROW(ThrowKeptException());
 }
 
 TEST_F(LiteTextTest, ARealClickReachesTheOwnerAndTheFocusStaysWithTheParent) {

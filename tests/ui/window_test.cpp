@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "app/Shell.h"
 #include "support/AtExit.h"
+#include "ui/Dialog.h"
 #include "ui/Layout.h"
 #include "ui/Painting.h"
 #include "ui/TaskbarController.h"
@@ -97,6 +99,49 @@ TEST(PageTexts, TheStepCounterOfEachPage) {
   }
   g_module.SetResourceInstance(nullptr);
   FreeLibrary(program);
+}
+
+// A dialog whose painting throws, as painting can when memory runs out.
+class CFailingDialog : public CDialog {
+ public:
+  CFailingDialog() : CDialog(GetModuleHandleW(nullptr), 100) {}
+  int failures = 0;
+  bool paintEnded = false;  // when the failure was first told
+  HDC drawnInto = nullptr;
+  HGDIOBJ bitmap = nullptr;
+
+ protected:
+  bool ProcessWindowMessage(UINT message, WPARAM, LPARAM, LRESULT& result) override {
+    if (message != WM_PAINT) return false;
+    CBufferedPaint paint(hwnd);
+    drawnInto = paint.Dc();
+    bitmap = GetCurrentObject(drawnInto, OBJ_BITMAP);
+    result = 0;
+    throw std::runtime_error("paint");
+  }
+  void OnUnexpectedFailure() override {
+    if (failures == 0) paintEnded = !GetUpdateRect(hwnd, nullptr, FALSE);
+    // As the failure box's own message loop does: the window is painted again, and fails again.
+    if (++failures < 3) {
+      InvalidateRect(hwnd, nullptr, FALSE);
+      UpdateWindow(hwnd);
+    }
+    EndDialog(IDCANCEL);
+  }
+};
+
+// The failure is told once however often it repeats while being told, and the paint's resources are
+// released and the paint ended on the way out.
+TEST(UnexpectedFailure, PaintingThatThrowsIsToldOnceAndLeaksNothing) {
+  DWORD gdiBefore = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
+  CFailingDialog dialog;
+  EXPECT_EQ(IDCANCEL, dialog.DoModal(nullptr));
+  EXPECT_EQ(1, dialog.failures);
+  EXPECT_TRUE(dialog.paintEnded);
+  ASSERT_NE(nullptr, dialog.drawnInto);
+  EXPECT_EQ(0u, GetObjectType(dialog.drawnInto));
+  EXPECT_EQ(0u, GetObjectType(dialog.bitmap));
+  EXPECT_EQ(gdiBefore, GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS));
 }
 
 TEST(TaskbarProgress, OnlyFromWindows7AndHarmlessWithoutATaskbar) {
