@@ -52,7 +52,7 @@ uint64_t ParseLength(const std::wstring& text) {
   return value;
 }
 
-const std::wstring* AttributeValue(CXMLElement* element, const wchar_t* name) {
+const CXMLString* AttributeValue(CXMLElement* element, const wchar_t* name) {
   CXMLAttribute* attribute = element->FindAttribute(name);
   return attribute ? &attribute->GetValue() : nullptr;
 }
@@ -70,7 +70,7 @@ bool ReadManifestDocument(CXMLDocument& document, ProductInfo& product, bool isP
     errorText = LoadResString(kUnexpectedXml);
     return false;
   }
-  if (const std::wstring* version = AttributeValue(release, L"version")) {
+  if (const CXMLString* version = AttributeValue(release, L"version")) {
     std::wstring text = *version;
     // "5.8.1 beta": the main product's manifests put a label after the number.
     size_t space = text.find(L' ');
@@ -88,9 +88,9 @@ bool ReadManifestDocument(CXMLDocument& document, ProductInfo& product, bool isP
     result = false;
     errorText = LoadResString(id);
   };
-  if (const std::wstring* length = AttributeValue(executable, L"length")) product.length = ParseLength(*length);
+  if (const CXMLString* length = AttributeValue(executable, L"length")) product.length = ParseLength(*length);
   // The partner's manifest must name exactly one source; the main product's prefers a local file.
-  if (const std::wstring* url = AttributeValue(executable, L"url")) {
+  if (const CXMLString* url = AttributeValue(executable, L"url")) {
     if (isPagewing && !product.location.empty()) {
       fail(kUnexpectedXml);
     } else {
@@ -98,7 +98,7 @@ bool ReadManifestDocument(CXMLDocument& document, ProductInfo& product, bool isP
       product.location = *url;
     }
   }
-  if (const std::wstring* file = AttributeValue(executable, L"file")) {
+  if (const CXMLString* file = AttributeValue(executable, L"file")) {
     if (isPagewing && !product.location.empty()) {
       fail(kUnexpectedXml);
     } else {
@@ -108,7 +108,7 @@ bool ReadManifestDocument(CXMLDocument& document, ProductInfo& product, bool isP
     }
   }
   if (isPagewing) {
-    if (const std::wstring* params = AttributeValue(executable, L"params")) product.params = *params;
+    if (const CXMLString* params = AttributeValue(executable, L"params")) product.params = *params;
   } else {
     product.params = kQuilloraParams;
   }

@@ -296,7 +296,7 @@ void CLiteText::SetInsertionFormat(CHARFORMAT2W& format) {
 }
 
 bool CLiteText::ApplyElementFormat(const CXMLElement& element, CHARFORMAT2W& format) {
-  const std::wstring& name = element.GetName();
+  const std::wstring name = element.GetName();
   const EffectElement* effect = FindEffectElement(name);
   if (effect) {
     SetEffect(format, effect->mask, effect->effect);
@@ -345,7 +345,7 @@ bool CLiteText::ApplyElementFormat(const CXMLElement& element, CHARFORMAT2W& for
 void CLiteText::AppendFallbackText(const CXMLElement& element) {
   std::wstring text;
   if (!element.GetAttribute(L"default", text) && !element.GetText(text, false)) {
-    text = L"<" + element.GetName() + L">";
+    text = L"<" + std::wstring(element.GetName()) + L">";
   }
   AppendText(text.c_str());
 }

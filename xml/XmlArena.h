@@ -22,15 +22,17 @@ class CXMLArena {
   void* Allocate(size_t bytes, size_t alignment);
 
  private:
-  CXMLArena() = default;
+  CXMLArena();
   ~CXMLArena();
 
   struct Block {
     Block* next;
+    size_t bytes;  // after the header
   };
   Block* blocks = nullptr;
   char* cursor = nullptr;
   char* limit = nullptr;
+  size_t nextBlockBytes;
   uint32_t references = 1;
 };
 

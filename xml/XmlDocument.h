@@ -84,6 +84,9 @@ class CXMLDocumentLoader : public IXMLParserCallback {
   // new T(args...) from the load's arena (from the heap when there is none); null when memory runs out.
   template <class T, class... Args>
   T* Make(Args&&... args);
+  // The token stored in string: in the load's arena, on the heap when there is none. False when memory
+  // runs out.
+  bool Store(CXMLString& string, const CXMLParser& parser);
   // Gives the attributes of the start tag read so far to their element, in name order.
   bool CommitAttributes();
 

@@ -60,10 +60,18 @@ T* CXMLDocumentLoader::Make(Args&&... args) {
   }
 }
 
+bool CXMLDocumentLoader::Store(CXMLString& string, const CXMLParser& parser) {
+  return arena ? string.AssignIn(*arena, parser.GetToken(), parser.GetTokenLength())
+               : string.Assign(parser.GetToken(), parser.GetTokenLength());
+}
+
 bool CXMLDocumentLoader::CommitAttributes() {
   if (tagAttributes.empty()) return true;
-  std::sort(tagAttributes.begin(), tagAttributes.end(),
-            [](const CXMLAttribute* a, const CXMLAttribute* b) { return a->GetName() < b->GetName(); });
+  if (tagAttributes.size() > 1) {
+    std::sort(tagAttributes.begin(), tagAttributes.end(), [](const CXMLAttribute* a, const CXMLAttribute* b) {
+      return a->GetName().view() < b->GetName().view();
+    });
+  }
   const uint32_t n = static_cast<uint32_t>(tagAttributes.size());
   CXMLAttributeSet& set = current->MutableAttributes();
   auto array =
@@ -100,7 +108,11 @@ CXMLNodeList* CXMLDocumentLoader::Placement() const {
 
 bool CXMLDocumentLoader::OnStartElement(CXMLParser& parser) {
   if (!FlushText()) return false;
-  CXMLElement* element = Make<CXMLElement>(parser.GetToken(), parser.GetTokenLength());
+  CXMLElement* element = Make<CXMLElement>();
+  if (element && !Store(element->MutableName(), parser)) {
+    delete element;
+    element = nullptr;
+  }
   if (!element) return Error(XML_ERROR_NO_MEMORY, parser.GetToken(), parser.GetTokenLength());
   if (current) {
     if (flags & XML_LOAD_ROOT_ONLY) {
@@ -125,8 +137,7 @@ bool CXMLDocumentLoader::OnStartTagEnd(CXMLParser&) {
 
 bool CXMLDocumentLoader::OnEndElement(CXMLParser& parser) {
   if (!FlushText()) return false;
-  if (current &&
-      current->GetName().compare(0, std::wstring::npos, parser.GetToken(), parser.GetTokenLength()) == 0) {
+  if (current && current->GetName().Equals(parser.GetToken(), parser.GetTokenLength())) {
     current = current->GetParent();  // the root's parent is null: nothing is open any more
     --openCount;
     return true;
@@ -147,20 +158,26 @@ bool CXMLDocumentLoader::OnAttributeName(CXMLParser& parser) {
       for (const CXMLAttribute* a : tagAttributes) duplicate = duplicate || a->GetName() == name;
     } else {
       if (tagNames.empty()) {
-        for (const CXMLAttribute* a : tagAttributes) tagNames.insert(a->GetName());
+        for (const CXMLAttribute* a : tagAttributes) tagNames.insert(a->GetName().view());
       }
       duplicate = tagNames.count(name) != 0;
     }
-    if (!duplicate && current->FindAttribute(parser.GetToken())) duplicate = true;
+    if (!duplicate && !current->Attributes().empty() && current->FindAttribute(parser.GetToken())) {
+      duplicate = true;
+    }
   } catch (const std::bad_alloc&) {
     return Error(XML_ERROR_NO_MEMORY, parser.GetToken(), parser.GetTokenLength());
   }
   if (duplicate) return Error(XML_ERROR_DUPLICATE_ATTR, parser.GetToken(), parser.GetTokenLength());
-  CXMLAttribute* attribute = Make<CXMLAttribute>(parser.GetToken(), parser.GetTokenLength());
+  CXMLAttribute* attribute = Make<CXMLAttribute>();
+  if (attribute && !Store(attribute->MutableName(), parser)) {
+    delete attribute;
+    attribute = nullptr;
+  }
   if (!attribute) return Error(XML_ERROR_NO_MEMORY, parser.GetToken(), parser.GetTokenLength());
   try {
     tagAttributes.push_back(attribute);
-    if (!tagNames.empty()) tagNames.insert(attribute->GetName());
+    if (!tagNames.empty()) tagNames.insert(attribute->GetName().view());
   } catch (const std::bad_alloc&) {
     if (tagAttributes.empty() || tagAttributes.back() != attribute) delete attribute;
     return Error(XML_ERROR_NO_MEMORY, parser.GetToken(), parser.GetTokenLength());
@@ -171,9 +188,7 @@ bool CXMLDocumentLoader::OnAttributeName(CXMLParser& parser) {
 
 bool CXMLDocumentLoader::OnAttributeValue(CXMLParser& parser) {
   if (!pending) return true;
-  try {
-    pending->SetValue(parser.GetToken(), parser.GetTokenLength());
-  } catch (const std::bad_alloc&) {
+  if (!Store(pending->MutableValue(), parser)) {
     return Error(XML_ERROR_NO_MEMORY, parser.GetToken(), parser.GetTokenLength());
   }
   pending = nullptr;

@@ -170,6 +170,34 @@ bool CXMLNode::NameEquals(const wchar_t* name) const {
   return IsElement() && static_cast<const CXMLElement*>(this)->GetName() == name;
 }
 
+// ---- CXMLString
+
+void CXMLString::Release() {
+  if (owned) std::free(const_cast<wchar_t*>(units));
+}
+
+bool CXMLString::Assign(const wchar_t* text, uint32_t n) {
+  if (n > UINT32_MAX / sizeof(wchar_t) - 1) return false;
+  return Take(static_cast<wchar_t*>(std::malloc((n + 1) * sizeof(wchar_t))), text, n, true);
+}
+
+bool CXMLString::AssignIn(CXMLArena& arena, const wchar_t* text, uint32_t n) {
+  if (n > UINT32_MAX / sizeof(wchar_t) - 1) return false;
+  return Take(static_cast<wchar_t*>(arena.Allocate((n + 1) * sizeof(wchar_t), alignof(wchar_t))), text, n,
+              false);
+}
+
+bool CXMLString::Take(wchar_t* room, const wchar_t* text, uint32_t n, bool heap) {
+  if (!room) return false;
+  CopyUnits(room, text, n);
+  room[n] = 0;
+  Release();
+  units = room;
+  count = n;
+  owned = heap;
+  return true;
+}
+
 // ---- Leaf nodes
 
 CXMLTextBody::~CXMLTextBody() {
@@ -270,6 +298,27 @@ CXMLAttribute* CXMLAttribute::Create(const wchar_t* name, const wchar_t* value) 
   return NewOrNull<CXMLAttribute>(name, value ? value : L"");
 }
 
+namespace {
+
+// The units of a view as a count the strings take; false for a view too long for them.
+bool FitsCount(std::wstring_view text) {
+  return text.size() < UINT32_MAX / sizeof(wchar_t);
+}
+
+}  // namespace
+
+CXMLAttribute::CXMLAttribute(std::wstring_view newName, std::wstring_view newValue) {
+  if (!FitsCount(newName) || !FitsCount(newValue) ||
+      !name.Assign(newName.data(), static_cast<uint32_t>(newName.size())) ||
+      !value.Assign(newValue.data(), static_cast<uint32_t>(newValue.size()))) {
+    throw std::bad_alloc();
+  }
+}
+
+bool CXMLAttribute::SetValue(std::wstring_view newValue) {
+  return FitsCount(newValue) && value.Assign(newValue.data(), static_cast<uint32_t>(newValue.size()));
+}
+
 static_assert(alignof(CXMLElement) <= sizeof(void*) && alignof(CXMLContent) <= sizeof(void*) &&
                   alignof(CXMLPInstr) <= sizeof(void*) && alignof(CXMLAttribute) <= sizeof(void*),
               "arena objects are aligned to a pointer's size");
@@ -342,18 +391,15 @@ void CXMLAttributeSet::Adopt(CXMLAttribute** sorted, uint32_t n) {
   capacity = 0;
 }
 
-// ---- CXMLAttribute and CXMLElement
+// ---- CXMLElement
 
-CXMLAttribute::CXMLAttribute(const wchar_t* units, uint32_t n) {
-  AssignUnits(name, units, n);
-}
-
-void CXMLAttribute::SetValue(const wchar_t* units, uint32_t n) {
-  AssignUnits(value, units, n);
-}
-
-CXMLElement::CXMLElement(const wchar_t* units, uint32_t n) {
-  AssignUnits(name, units, n);
+CXMLElement* CXMLElement::MakeNamed(const wchar_t* units, uint32_t n) {
+  CXMLElement* element = NewOrNull<CXMLElement>();
+  if (element && !element->name.Assign(units, n)) {
+    delete element;
+    return nullptr;
+  }
+  return element;
 }
 
 CXMLElement::~CXMLElement() {
@@ -363,17 +409,18 @@ CXMLElement::~CXMLElement() {
 
 CXMLElement* CXMLElement::Create(const wchar_t* name) {
   if (!IsValidName(name)) return nullptr;
-  return NewOrNull<CXMLElement>(name);
+  const size_t n = std::wcslen(name);
+  return n < UINT32_MAX / sizeof(wchar_t) ? MakeNamed(name, static_cast<uint32_t>(n)) : nullptr;
 }
 
 CXMLNode* CXMLElement::Clone() const {
   // Pre-order walk of the source with the clone of the current source element beside it; elements are
   // copied by the walk itself, every other node by its own (flat) Clone.
   auto copyShallow = [](const CXMLElement& from) -> CXMLElement* {
-    CXMLElement* copy = NewOrNull<CXMLElement>(from.name);
+    CXMLElement* copy = MakeNamed(from.name.data(), static_cast<uint32_t>(from.name.size()));
     if (!copy) return nullptr;
     for (const CXMLAttribute* attribute : from.attributes) {
-      CXMLAttribute* a = NewOrNull<CXMLAttribute>(attribute->GetName(), attribute->GetValue());
+      CXMLAttribute* a = NewOrNull<CXMLAttribute>(attribute->GetName().view(), attribute->GetValue().view());
       if (!a || !copy->InsertAttribute(a)) {
         delete copy;
         return nullptr;
@@ -590,7 +637,7 @@ bool CXMLElement::ReplaceAttribute(const wchar_t* attributeName, const std::wstr
     delete removed;
   }
   if (!value) return existed;
-  CXMLAttribute* a = NewOrNull<CXMLAttribute>(attributeName, *value);
+  CXMLAttribute* a = NewOrNull<CXMLAttribute>(attributeName, std::wstring_view(*value));
   return a && InsertAttribute(a);
 }
 

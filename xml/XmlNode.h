@@ -137,6 +137,57 @@ class CXMLNode : public CXMLArenaObject {
   CXMLNode* next = nullptr;
 };
 
+// An element's or attribute's name, or an attribute's value: a counted run of UTF-16 units with a 0 unit
+// after it, so c_str() is also a C string. The units live in the arena of the load that made the owner, or
+// in a heap block of the string's own once it is set outside a load; only such a block is ever freed.
+// Converts to std::wstring_view (free) and to std::wstring (a copy).
+class CXMLString {
+ public:
+  CXMLString() = default;
+  CXMLString(const CXMLString&) = delete;
+  CXMLString& operator=(const CXMLString&) = delete;
+  ~CXMLString() { Release(); }
+
+  const wchar_t* c_str() const { return units; }
+  const wchar_t* data() const { return units; }
+  size_t size() const { return count; }
+  size_t length() const { return count; }
+  bool empty() const { return count == 0; }
+  wchar_t operator[](size_t i) const { return units[i]; }
+  std::wstring_view view() const { return std::wstring_view(units, count); }
+  operator std::wstring_view() const { return view(); }
+  operator std::wstring() const { return std::wstring(units, count); }
+
+  // A heap copy of the n units, which may not lie in this string; false (unchanged) when memory runs out.
+  bool Assign(const wchar_t* text, uint32_t n);
+  // The n units copied into arena, which must be the arena the string's owner was carved from.
+  bool AssignIn(CXMLArena& arena, const wchar_t* text, uint32_t n);
+  // Exactly these n units.
+  bool Equals(const wchar_t* text, uint32_t n) const {
+    if (n != count) return false;
+    for (uint32_t i = 0; i < n; ++i) {
+      if (units[i] != text[i]) return false;
+    }
+    return true;
+  }
+
+  friend bool operator==(const CXMLString& a, const CXMLString& b) { return a.view() == b.view(); }
+  friend bool operator==(const CXMLString& a, std::wstring_view b) { return a.view() == b; }
+  friend bool operator==(std::wstring_view a, const CXMLString& b) { return a == b.view(); }
+  friend bool operator!=(const CXMLString& a, const CXMLString& b) { return !(a == b); }
+  friend bool operator!=(const CXMLString& a, std::wstring_view b) { return !(a == b); }
+  friend bool operator!=(std::wstring_view a, const CXMLString& b) { return !(a == b); }
+
+ private:
+  void Release();
+  // Copies the n units into room (n + 1 units, null when it could not be had), which becomes the string's.
+  bool Take(wchar_t* room, const wchar_t* text, uint32_t n, bool heap);
+
+  const wchar_t* units = L"";
+  uint32_t count = 0;
+  bool owned = false;  // units is a heap block of this string's own
+};
+
 // The body of the leaf nodes: UTF-16 text, terminated but counted without the terminator. It lives on the
 // heap, or in the arena of the load that made its node, until it is changed.
 class CXMLTextBody {
@@ -264,20 +315,25 @@ class CXMLPInstr : public CXMLNode {
 
 class CXMLAttribute : public CXMLArenaObject {
  public:
-  CXMLAttribute(std::wstring name, std::wstring value) : name(std::move(name)), value(std::move(value)) {}
-  // The loader's constructor: a name of n units and an empty value.
-  CXMLAttribute(const wchar_t* units, uint32_t n);
+  // The loader's constructor: empty name and value, which it then stores in its arena.
+  CXMLAttribute() = default;
+  // Throws std::bad_alloc when memory runs out.
+  CXMLAttribute(std::wstring_view name, std::wstring_view value);
   // A new attribute, or null when the name is not a valid name or memory runs out.
   static CXMLAttribute* Create(const wchar_t* name, const wchar_t* value);
 
-  const std::wstring& GetName() const { return name; }
-  const std::wstring& GetValue() const { return value; }
-  void SetValue(std::wstring newValue) { value = std::move(newValue); }
-  void SetValue(const wchar_t* units, uint32_t n);
+  const CXMLString& GetName() const { return name; }
+  const CXMLString& GetValue() const { return value; }
+  // False (value unchanged) when memory runs out.
+  bool SetValue(std::wstring_view newValue);
+
+  // For the loader, which stores what it reads in its arena.
+  CXMLString& MutableName() { return name; }
+  CXMLString& MutableValue() { return value; }
 
  private:
-  std::wstring name;
-  std::wstring value;
+  CXMLString name;
+  CXMLString value;
 };
 
 // An element's attributes, ordered by the UTF-16 code units of their names (case-sensitive: "B" < "b" <
@@ -318,10 +374,9 @@ class CXMLAttributeSet {
 
 class CXMLElement : public CXMLNode {
  public:
-  // The loader's constructor: the name is taken as the parser accepted it. Use Create or AddElement to
-  // have it checked.
-  explicit CXMLElement(std::wstring name) : name(std::move(name)) {}
-  CXMLElement(const wchar_t* units, uint32_t n);
+  // The loader's constructor: no name yet; the loader stores the one the parser accepted. Use Create or
+  // AddElement for a checked name.
+  CXMLElement() = default;
   ~CXMLElement() override;
   // A new element, or null when name is not a valid name or memory runs out.
   static CXMLElement* Create(const wchar_t* name);
@@ -333,7 +388,7 @@ class CXMLElement : public CXMLNode {
   bool Write(IXMLStream* stream, unsigned flags, int depth) const override;
   bool WriteToBuffer(CBuffer& buffer, unsigned flags, int depth) const override;
 
-  const std::wstring& GetName() const { return name; }
+  const CXMLString& GetName() const { return name; }
 
   // Children in document order.
   const CXMLNodeList& Children() const { return children; }
@@ -446,13 +501,16 @@ class CXMLElement : public CXMLNode {
   void AppendChild(CXMLNode* node) { children.Append(node); }
   CXMLNodeList& MutableChildren() { return children; }
   CXMLAttributeSet& MutableAttributes() { return attributes; }
+  CXMLString& MutableName() { return name; }
 
  private:
   friend class CXMLNodeList;  // deletes subtrees by taking the children over
+  // An element named by n units, taken as they are; null when memory runs out.
+  static CXMLElement* MakeNamed(const wchar_t* units, uint32_t n);
   bool ReplaceAttribute(const wchar_t* name, const std::wstring* value);
   bool Contains(const CXMLNode* node) const;
 
-  std::wstring name;
+  CXMLString name;
   CXMLAttributeSet attributes;
   CXMLNodeList children{this};
 };

@@ -250,6 +250,22 @@ const CXMLParser::Machine& GetMachine() {
   return machine;
 }
 
+// The C runtime's wide space test, with the ASCII units answered here: a call into the runtime costs more
+// than the test, and values are trimmed with it at both ends.
+bool IsWideSpace(wchar_t u) {
+  return u < 0x80 ? (u == L' ' || (u >= L'\t' && u <= L'\r')) : std::iswspace(u) != 0;
+}
+
+bool IsAsciiClass(uint8_t byte, uint8_t mask) {
+  return byte < 0x80 && (xmlchar::kAsciiClass[byte] & mask) != 0;
+}
+
+// Blanks inside a tag that the tag scanner passes over itself; line breaks are left to the general path,
+// which counts them.
+bool IsTagBlank(uint8_t byte) {
+  return byte == ' ' || byte == '\t';
+}
+
 // Value of a character reference body ("65" or "x41"): 0 when it does not parse or names no character a
 // text may hold. Surrogate code points are refused: alone they would make the decoded text invalid
 // UTF-16, which nothing downstream could write or encode faithfully.
@@ -438,6 +454,10 @@ bool CXMLParser::FeedUtf8(const uint8_t* bytes, uint32_t count, Utf8Failure* fai
   if (state < 0) return false;
   uint32_t i = 0;
   while (i < count) {
+    if (state == 4 && !highSurrogatePending && !collecting) {
+      if (!ScanAttributes(bytes, count, &i, failure)) return false;
+      if (i == count) break;
+    }
     // As in Feed: ASCII that keeps the state goes in as one run; in states that keep every Char, so does
     // a decoded character other than a surrogate, 0xFFFE or 0xFFFF.
     if (!highSurrogatePending && !machine->stateful[state]) {
@@ -497,6 +517,76 @@ bool CXMLParser::FeedUtf8(const uint8_t* bytes, uint32_t count, Utf8Failure* fai
     }
     i += length;
   }
+  return true;
+}
+
+bool CXMLParser::ScanAttributes(const uint8_t* bytes, uint32_t count, uint32_t* at, Utf8Failure* failure) {
+  uint32_t i = *at;
+  // An action that fails stops the feed at the unit whose transition ran it, as FeedPlainAscii reports.
+  auto act = [&](int action, uint32_t unitAt) {
+    bool replayed = false;  // only references replay, and no action here reads one
+    if (RunAction(action, &replayed)) return true;
+    if (failure) *failure = Utf8Failure{false, unitAt, {static_cast<wchar_t>(bytes[unitAt]), 0}, 1};
+    return false;
+  };
+  auto outOfMemory = [&]() {
+    token.Free();
+    return Fail(kOutOfMemory);
+  };
+  for (;;) {
+    while (i < count && IsTagBlank(bytes[i])) {
+      lineBreakPending = false;
+      ++i;
+    }
+    if (i == count) break;
+    const uint8_t lead = bytes[i];
+    if (lead == '>' || lead == '/') {
+      lineBreakPending = false;
+      if (!act(kStartTagEnd, i)) return false;
+      state = lead == '>' ? 0 : 5;
+      ++i;
+      break;
+    }
+    if (!IsAsciiClass(lead, xmlchar::kNameStart)) break;
+    // Only an attribute that is whole and plain in these bytes is read here: name, blanks, '=', blanks,
+    // a quoted value of printable ASCII or tabs without '<'. Anything else, from its first unit on, is read
+    // by the general path, which then gives the same events, tokens, errors and line counts.
+    uint32_t nameEnd = i + 1;
+    while (nameEnd < count && IsAsciiClass(bytes[nameEnd], xmlchar::kNameChar)) ++nameEnd;
+    uint32_t k = nameEnd;
+    while (k < count && IsTagBlank(bytes[k])) ++k;
+    if (k == count || bytes[k] != '=') break;
+    ++k;
+    while (k < count && IsTagBlank(bytes[k])) ++k;
+    if (k == count || (bytes[k] != '"' && bytes[k] != '\'')) break;
+    const uint8_t quote = bytes[k];
+    const uint32_t valueStart = k + 1;
+    uint32_t valueEnd = valueStart;
+    while (valueEnd < count) {
+      const uint8_t c = bytes[valueEnd];
+      if (c == quote || c == '<' || c >= 0x80 || (c < 0x20 && c != '\t')) break;
+      ++valueEnd;
+    }
+    if (valueEnd == count || bytes[valueEnd] != quote) break;
+
+    lineBreakPending = false;
+    // The element name waits on the name stack while the attribute is read, as the transitions keep it.
+    if (!PushName()) return outOfMemory();
+    ResetToken();
+    if (!AppendRun(bytes + i, nameEnd - i)) return outOfMemory();
+    collecting = true;
+    state = 9;
+    if (!act(kAttributeName, nameEnd)) return false;
+    ResetToken();
+    if (!AppendRun(bytes + valueStart, valueEnd - valueStart)) return outOfMemory();
+    state = 15;
+    if (!act(kValue, valueEnd)) return false;
+    if (!PopName()) return outOfMemory();
+    collecting = false;
+    state = 4;
+    i = valueEnd + 1;
+  }
+  *at = i;
   return true;
 }
 
@@ -767,8 +857,8 @@ bool CXMLParser::NormalizeValue() {
   // Each step only shortens the text, so everything happens in place.
   uint32_t begin = 0;
   uint32_t end = length;
-  while (begin < end && std::iswspace(text[begin])) ++begin;
-  while (end > begin && std::iswspace(text[end - 1])) --end;
+  while (begin < end && IsWideSpace(text[begin])) ++begin;
+  while (end > begin && IsWideSpace(text[end - 1])) --end;
   uint32_t out = 0;
   bool hasReference = false;
   bool inSpaceRun = false;

@@ -98,6 +98,10 @@ class CXMLParser {
   // byte that would end the state or that the unit-by-unit path must judge; *at moves past what was taken.
   bool CollectChars(const uint8_t* bytes, uint32_t count, uint32_t* at);
   bool FeedPlainAscii(wchar_t unit);
+  // In state 4 (inside a start tag, not collecting): reads whole plain attributes and the tag's end from
+  // bytes[*at] on in tight loops, with the events and tokens the transitions give, and stops before
+  // anything else; *at moves past what was read. False when the parse failed.
+  bool ScanAttributes(const uint8_t* bytes, uint32_t count, uint32_t* at, Utf8Failure* failure);
   const Transition* FindTransition(wchar_t unit);
   bool TestMatches(const Transition& transition, wchar_t unit);
   // Runs the action and token operations of a transition to another state. Returns false when the parse

@@ -34,6 +34,7 @@ class CSink {
   virtual void Finish() = 0;
   void Put(const wchar_t* literal) { Put(literal, static_cast<uint32_t>(std::wcslen(literal))); }
   void Put(const std::wstring& text) { Put(text.data(), static_cast<uint32_t>(text.size())); }
+  void Put(const CXMLString& text) { Put(text.data(), static_cast<uint32_t>(text.size())); }
   bool Failed() const { return failed; }
   void MarkFailed() { failed = true; }
 
@@ -294,7 +295,7 @@ void PutAttributes(const CXMLElement& element, CSink& sink, unsigned flags) {
     sink.Put(L"=", 1);
     sink.Put(quote, 1);
     // Space units at either end would be trimmed by the parser anyway.
-    const std::wstring& value = attribute->GetValue();
+    const CXMLString& value = attribute->GetValue();
     uint32_t begin = 0;
     uint32_t end = static_cast<uint32_t>(value.size());
     while (begin < end && xmlchar::IsSpace(value[begin])) ++begin;
