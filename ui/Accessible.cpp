@@ -262,7 +262,8 @@ std::vector<AccessibleItem> DescribeWindow(HWND dialog, const std::vector<Painte
   EnumChildWindows(dialog, CollectChild, reinterpret_cast<LPARAM>(&search));
   HWND focus = GetFocus();
   for (HWND child : search.children) {
-    if (!IsWindowVisible(child)) continue;
+    // The style, not IsWindowVisible: the object describes the page also while the window is hidden.
+    if (!(GetWindowLongPtrW(child, GWL_STYLE) & WS_VISIBLE)) continue;
     LONG_PTR style = GetWindowLongPtrW(child, GWL_STYLE);
     AccessibleItem item = {WindowText(child), ROLE_SYSTEM_CLIENT, 0, std::wstring(), {}};
     GetWindowRect(child, &item.screen);
