@@ -164,7 +164,7 @@ LRESULT CLiteText::ProcessMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       break;
     case WM_SETFOCUS:
       // The rich edit never learns of the focus, so it shows no caret or selection.
-      return OnSetFocus();
+      return OnSetFocus(reinterpret_cast<HWND>(wParam));
     case WM_KILLFOCUS:
       SetFocusedLink(-1);
       break;
@@ -252,14 +252,21 @@ void CLiteText::OpenLink(const std::wstring& link) {
   }
 }
 
-LRESULT CLiteText::OnSetFocus() {
+LRESULT CLiteText::OnSetFocus(HWND previous) {
   // The mouse never leaves the focus on a label, and a text without links has nothing for the keyboard.
+  HWND parent = GetParent(hwnd);
   if (clicking || links.empty()) {
-    SetFocus(GetParent(hwnd));
+    SetFocus(parent);
     return 0;
   }
-  // Tab enters at the first link, Shift+Tab at the last, as if each link were a control of its own.
-  SetFocusedLink(GetKeyState(VK_SHIFT) < 0 ? static_cast<int>(links.size()) - 1 : 0);
+  int last = static_cast<int>(links.size()) - 1;
+  if (previous && GetParent(previous) == parent) {
+    // From a sibling: Tab enters at the first link, Shift+Tab at the last, as if each were a control.
+    SetFocusedLink(GetKeyState(VK_SHIFT) < 0 ? last : 0);
+  } else {
+    // The window is active again (the opened page had taken the foreground): the same link as before.
+    SetFocusedLink(lastFocusedLink >= 0 && lastFocusedLink <= last ? lastFocusedLink : 0);
+  }
   return 0;
 }
 
@@ -297,6 +304,7 @@ bool CLiteText::OnKey(UINT message, WPARAM key) {
 void CLiteText::SetFocusedLink(int index) {
   if (index == focusedLink) return;
   focusedLink = index;
+  if (index >= 0) lastFocusedLink = index;
   InvalidateRect(hwnd, nullptr, TRUE);
 }
 
@@ -373,6 +381,7 @@ bool CLiteText::SetContent(const CXMLElement* element) {
   linkEnds.clear();
   if (!hwnd) return false;
   SetFocusedLink(-1);
+  lastFocusedLink = -1;
   SendMessageW(hwnd, EM_SETSEL, 0, -1);
   SetWindowTextW(hwnd, L"");
   SendMessageW(hwnd, EM_EMPTYUNDOBUFFER, 0, 0);

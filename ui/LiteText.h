@@ -18,7 +18,8 @@
 //
 // Keyboard: a control with links is a tab stop. Tab and Shift+Tab move the focus from link to link before
 // they leave the control (it is entered at the first link going forward, at the last going back); Enter or
-// Space opens the focused link exactly as a click does. A click still never leaves the focus here.
+// Space opens the focused link exactly as a click does; when the window is activated again, the focus
+// returns to the link that had it. A click still never leaves the focus here.
 // Focus cues follow the parent's rule for them (WM_QUERYUISTATE, UISF_HIDEFOCUS): a focus rectangle around
 // the focused link, or around the whole text while the control it labels has the focus (SetTextCue).
 //
@@ -98,7 +99,7 @@ class CLiteText {
   void Initialise();
   LRESULT OnLink(const ENLINK& link);
   void OpenLink(const std::wstring& href);
-  LRESULT OnSetFocus();
+  LRESULT OnSetFocus(HWND previous);
   bool OnKey(UINT message, WPARAM key);
   LRESULT DialogCode(const MSG* message) const;
   void SetFocusedLink(int index);
@@ -123,6 +124,8 @@ class CLiteText {
   // Where each link's text ends, by where it starts.
   std::map<LONG, LONG> linkEnds;
   int focusedLink = -1;
+  // The link that had the focus last, for when the window gets it back.
+  int lastFocusedLink = -1;
   bool textCue = false;
   // A mouse click is under way: the focus it gives the control goes on to the parent.
   bool clicking = false;

@@ -47,17 +47,19 @@ TEST(FirstPage, StartButtonFollowsTheAgreementBox) {
 TEST(ExitCode, IsMinusOneWhateverTheCommandLineAndHowTheWindowCloses) {
   struct Case {
     const wchar_t* arguments;
-    UINT closeMessage;  // WM_COMMAND IDCANCEL (Esc) or WM_CLOSE (the close box)
+    UINT closeMessage;  // WM_COMMAND IDCANCEL, WM_CLOSE (the close box) or WM_KEYDOWN (the Esc key itself)
   } cases[] = {
       {L"", WM_COMMAND},
       {L"/S /quiet --help", WM_COMMAND},
       {L"\"C:\\some path\\file.msi\" /PagewingSetup x", WM_CLOSE},
+      {L"", WM_KEYDOWN},
   };
   for (const Case& c : cases) {
     CInstallerProcess installer;
     ASSERT_TRUE(installer.Start(InstallerPath(), c.arguments));
     ASSERT_NE(nullptr, installer.WaitForWindow(kTitle, kStartTimeoutMs)) << c.arguments;
     if (c.closeMessage == WM_CLOSE) PostMessageW(installer.Window(), WM_CLOSE, 0, 0);
+    else if (c.closeMessage == WM_KEYDOWN) installer.PressKey(VK_ESCAPE);
     else installer.PostCommand(IDCANCEL);
     DWORD exitCode = 0;
     ASSERT_TRUE(installer.WaitForExit(kExitTimeoutMs, &exitCode)) << c.arguments;

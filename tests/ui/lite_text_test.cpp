@@ -236,6 +236,8 @@ TEST_F(LiteTextTest, ARealClickReachesTheOwnerAndTheFocusStaysWithTheParent) {
 // focused one as a click would; the dialog manager is asked for Tab only while another link follows.
 TEST_F(LiteTextTest, TheKeyboardMovesBetweenLinksAndOpensThem) {
   ASSERT_TRUE(Render(control, kAgreement));
+  HWND sibling = CreateWindowExW(0, L"BUTTON", L"", WS_CHILD | WS_TABSTOP, 0, 0, 10, 10, parent, nullptr, nullptr,
+                                 nullptr);
   EXPECT_TRUE(GetWindowLongPtrW(edit, GWL_STYLE) & WS_TABSTOP);
   const struct {
     const char* name;
@@ -248,15 +250,15 @@ TEST_F(LiteTextTest, TheKeyboardMovesBetweenLinksAndOpensThem) {
       {"Tab enters at the first link", false, {}, 0, true, {}},
       {"Shift+Tab enters at the last", true, {}, 1, true, {}},
       {"Space opens the first", false, {VK_SPACE}, 0, true, {L"quillora:tos"}},
-      {"Tab, then Enter opens the second", false, {VK_TAB, VK_RETURN}, 1, false, {L"pagewing:tos"}},
       {"Shift+Tab from the last goes back", true, {VK_TAB}, 0, false, {}},
       {"other keys do nothing", false, {'A', VK_RIGHT}, 0, true, {}},
+      {"Tab, then Enter opens the second", false, {VK_TAB, VK_RETURN}, 1, false, {L"pagewing:tos"}},
   };
   for (const auto& c : cases) {
     BYTE keys[256] = {};
     keys[VK_SHIFT] = c.shift ? 0x80 : 0;
     SetKeyboardState(keys);
-    SetFocus(parent);
+    SetFocus(sibling);
     recorder.clicks.clear();
     SetFocus(edit);
     for (WPARAM key : c.keys) SendMessageW(edit, WM_KEYDOWN, key, 0);
@@ -272,6 +274,9 @@ TEST_F(LiteTextTest, TheKeyboardMovesBetweenLinksAndOpensThem) {
   SetKeyboardState(keys);
   SetFocus(parent);
   EXPECT_EQ(-1, control.GetFocusedLink());
+  // Given back from outside (the window active again), the focus returns to the link that had it.
+  SetFocus(edit);
+  EXPECT_EQ(1, control.GetFocusedLink());
   EXPECT_EQ(L"Pagewing Terms of Use", control.GetLinkText(1));
 }
 
