@@ -10,13 +10,6 @@
 #include "ui/Layout.h"
 #include "ui/TaskbarController.h"
 
-namespace {
-
-// Pixels beyond the sentence's last character.
-const LONG kFocusCueRoom = 2;
-
-}  // namespace
-
 CCorvaneDlg::CCorvaneDlg(HINSTANCE instance) : CDialog(instance, kMainDialogTemplate) {}
 
 bool CCorvaneDlg::ProcessWindowMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
@@ -69,19 +62,14 @@ bool CCorvaneDlg::ProcessWindowMessage(UINT message, WPARAM wParam, LPARAM lPara
 }
 
 LRESULT CCorvaneDlg::AnswerGetObject(WPARAM wParam) {
-  // The page's texts as painted now, collected from a paint that nobody sees.
-  std::vector<PaintedLabel> labels;
   RECT client;
   GetClientRect(hwnd, &client);
-  if (HDC dc = CreateCompatibleDC(nullptr)) {
-    PaintContent(dc, client, backdrop, layout, art, session.GetPage(), Font(), &labels);
-    DeleteDC(dc);
-  }
-  IAccessible* object =
-      CreateWindowAccessible(hwnd, DescribeWindow(hwnd, labels, &liteText, PageProductName(session.GetPage())));
-  LRESULT answer = AccessibleResult(object, wParam);
-  if (object) object->Release();
-  return answer;
+  int page = session.GetPage();
+  // Made afresh for every request, so it always tells the page as it is now.
+  CComOwnerT<IAccessible> object(CreateWindowAccessible(
+      hwnd, DescribeWindow(hwnd, PaintedLabels(client, layout, art, page, Font()), &liteText,
+                           PageProductName(page))));
+  return AccessibleResult(object.Get(), wParam);
 }
 
 bool CCorvaneDlg::OnInitDialog() {
@@ -171,8 +159,8 @@ void CCorvaneDlg::OnRequestResize(CLiteText* control, const RECT& requested) {
     if (insets > 0) needed.right += insets;
   }
   // Room for the focus rectangle that frames the sentence while the box has the focus: drawn on the
-  // sentence's last letter it would hide a full stop.
-  needed.right += kFocusCueRoom;
+  // sentence's last glyph it would hide a full stop.
+  needed.right += CLiteText::kCueRoom;
   ::OnRequestResize(hwnd, needed);
 }
 

@@ -34,7 +34,8 @@ std::wstring ClassOf(HWND window) {
 
 class CWindowAccessible : public IAccessible {
  public:
-  CWindowAccessible(HWND window, std::vector<AccessibleItem> items) : window(window), items(std::move(items)) {}
+  CWindowAccessible(HWND window, std::vector<AccessibleItem> items)
+      : window(window), items(std::move(items)) {}
   virtual ~CWindowAccessible() = default;
 
   // IUnknown
@@ -61,8 +62,11 @@ class CWindowAccessible : public IAccessible {
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
+                                   UINT*) override {
     return E_NOTIMPL;
   }
 
@@ -70,8 +74,8 @@ class CWindowAccessible : public IAccessible {
   HRESULT STDMETHODCALLTYPE get_accParent(IDispatch** parent) override {
     if (!parent) return E_POINTER;
     *parent = nullptr;
-    static const auto create = SystemProc<decltype(&::CreateStdAccessibleObject)>(L"oleacc.dll",
-                                                                                  "CreateStdAccessibleObject");
+    static const auto create =
+        SystemProc<decltype(&::CreateStdAccessibleObject)>(L"oleacc.dll", "CreateStdAccessibleObject");
     if (!create) return S_FALSE;
     return create(window, OBJID_WINDOW, IID_IDispatch, reinterpret_cast<void**>(parent)) == S_OK ? S_OK
                                                                                                  : S_FALSE;
@@ -88,14 +92,18 @@ class CWindowAccessible : public IAccessible {
     return Item(child) ? S_FALSE : E_INVALIDARG;
   }
   HRESULT STDMETHODCALLTYPE get_accName(VARIANT child, BSTR* name) override {
-    return Text(child, name, [&](const AccessibleItem* item) { return item ? item->name : WindowText(window); });
+    return Text(child, name,
+                [&](const AccessibleItem* item) { return item ? item->name : WindowText(window); });
   }
   HRESULT STDMETHODCALLTYPE get_accValue(VARIANT child, BSTR* value) override {
     return Text(child, value, [](const AccessibleItem* item) { return item ? item->value : std::wstring(); });
   }
-  HRESULT STDMETHODCALLTYPE get_accDescription(VARIANT child, BSTR* out) override { return Nothing(child, out); }
+  HRESULT STDMETHODCALLTYPE get_accDescription(VARIANT child, BSTR* out) override {
+    return Nothing(child, out);
+  }
   HRESULT STDMETHODCALLTYPE get_accRole(VARIANT child, VARIANT* role) override {
-    return Number(child, role, [](const AccessibleItem* item) { return item ? item->role : ROLE_SYSTEM_CLIENT; });
+    return Number(child, role,
+                  [](const AccessibleItem* item) { return item ? item->role : ROLE_SYSTEM_CLIENT; });
   }
   HRESULT STDMETHODCALLTYPE get_accState(VARIANT child, VARIANT* state) override {
     return Number(child, state, [](const AccessibleItem* item) { return item ? item->state : 0L; });
@@ -126,9 +134,12 @@ class CWindowAccessible : public IAccessible {
     selection->vt = VT_EMPTY;
     return S_FALSE;
   }
-  HRESULT STDMETHODCALLTYPE get_accDefaultAction(VARIANT child, BSTR* out) override { return Nothing(child, out); }
+  HRESULT STDMETHODCALLTYPE get_accDefaultAction(VARIANT child, BSTR* out) override {
+    return Nothing(child, out);
+  }
   HRESULT STDMETHODCALLTYPE accSelect(long, VARIANT) override { return DISP_E_MEMBERNOTFOUND; }
-  HRESULT STDMETHODCALLTYPE accLocation(long* left, long* top, long* width, long* height, VARIANT child) override {
+  HRESULT STDMETHODCALLTYPE accLocation(long* left, long* top, long* width, long* height,
+                                        VARIANT child) override {
     if (!left || !top || !width || !height) return E_POINTER;
     RECT r = {};
     if (const AccessibleItem* item = Item(child)) {
@@ -155,11 +166,20 @@ class CWindowAccessible : public IAccessible {
     if (from < 0) return E_INVALIDARG;
     long to = 0;
     switch (direction) {
-      case NAVDIR_FIRSTCHILD: to = from == 0 ? 1 : 0; break;
-      case NAVDIR_LASTCHILD: to = from == 0 ? count : 0; break;
-      case NAVDIR_NEXT: to = from == 0 ? 0 : from + 1; break;
-      case NAVDIR_PREVIOUS: to = from == 0 ? 0 : from - 1; break;
-      default: return DISP_E_MEMBERNOTFOUND;
+      case NAVDIR_FIRSTCHILD:
+        to = from == 0 ? 1 : 0;
+        break;
+      case NAVDIR_LASTCHILD:
+        to = from == 0 ? count : 0;
+        break;
+      case NAVDIR_NEXT:
+        to = from == 0 ? 0 : from + 1;
+        break;
+      case NAVDIR_PREVIOUS:
+        to = from == 0 ? 0 : from - 1;
+        break;
+      default:
+        return DISP_E_MEMBERNOTFOUND;
     }
     if (to < 1 || to > count) return S_FALSE;
     end->vt = VT_I4;
@@ -293,7 +313,8 @@ std::vector<AccessibleItem> DescribeWindow(HWND dialog, const std::vector<Painte
       item.role = ROLE_SYSTEM_PROGRESSBAR;
       item.name = progressName;
       item.state |= STATE_SYSTEM_READONLY;
-      LRESULT low = SendMessageW(child, PBM_GETRANGE, TRUE, 0), high = SendMessageW(child, PBM_GETRANGE, FALSE, 0);
+      LRESULT low = SendMessageW(child, PBM_GETRANGE, TRUE, 0),
+              high = SendMessageW(child, PBM_GETRANGE, FALSE, 0);
       LRESULT position = SendMessageW(child, PBM_GETPOS, 0, 0);
       if (high > low) item.value = std::to_wstring((position - low) * 100 / (high - low)) + L"%";
     } else if (isText) {
@@ -324,13 +345,11 @@ LRESULT AccessibleResult(IAccessible* object, WPARAM wParam) {
 }
 
 bool AnnotateName(HWND control, const std::wstring& name) {
-  IAccPropServices* services = nullptr;
+  CComOwnerT<IAccPropServices> services;
   if (FAILED(CoCreateInstance(CLSID_AccPropServices, nullptr, CLSCTX_INPROC_SERVER, IID_IAccPropServices,
-                              reinterpret_cast<void**>(&services)))) {
+                              reinterpret_cast<void**>(services.Put())))) {
     return false;
   }
-  HRESULT set = services->SetHwndPropStr(control, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF,
-                                         PROPID_ACC_NAME, name.c_str());
-  services->Release();
-  return SUCCEEDED(set);
+  return SUCCEEDED(services.Get()->SetHwndPropStr(control, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF,
+                                                  PROPID_ACC_NAME, name.c_str()));
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "support/Handle.h"
 #include "ui/Painting.h"
 
 class CLiteText;
@@ -28,6 +29,16 @@ struct AccessibleItem {
 // the keyboard focus (or the focused link) focused.
 std::vector<AccessibleItem> DescribeWindow(HWND dialog, const std::vector<PaintedLabel>& labels,
                                            const CLiteText* text, const std::wstring& progressName);
+
+template <class Interface>
+struct ComReleaseTraits {
+  using Type = Interface*;
+  static Type Invalid() noexcept { return nullptr; }
+  static void Close(Type object) noexcept { object->Release(); }
+};
+// Owns one reference to a COM object.
+template <class Interface>
+using CComOwnerT = CUniqueT<ComReleaseTraits<Interface>>;
 
 // A new object (one reference, the caller's) for the client area of `window`: named by the window's title,
 // role client, with the items as simple-element children numbered from 1. Null when out of memory.

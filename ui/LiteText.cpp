@@ -347,20 +347,41 @@ bool CLiteText::RangeBounds(LONG start, LONG end, RECT& bounds) const {
   return IntersectRect(&bounds, &around, &client) != FALSE;
 }
 
+bool CLiteText::TextBounds(RECT& bounds) const {
+  LONG end = TextEnd();
+  if (!RangeBounds(0, end, bounds)) return false;
+  if (!rightToLeft || end == 0) return true;
+  // A character's position is its leading edge, the right one when it reads right to left, and the
+  // paragraph's end gives no edge beyond the last glyph: widen the frame by that glyph's width.
+  wchar_t last[2] = {};
+  TEXTRANGEW range = {{end - 1, end}, last};
+  SendMessageW(hwnd, EM_GETTEXTRANGE, 0, reinterpret_cast<LPARAM>(&range));
+  HDC dc = GetDC(hwnd);
+  if (!dc) return true;
+  HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(hwnd, WM_GETFONT, 0, 0)));
+  SIZE size = {};
+  if (GetTextExtentPoint32W(dc, last, 1, &size)) bounds.left = bounds.left - size.cx > 0 ? bounds.left - size.cx : 0;
+  SelectObject(dc, old);
+  ReleaseDC(hwnd, dc);
+  return true;
+}
+
 LRESULT CLiteText::OnPaint(WPARAM wParam, LPARAM lParam) {
   if (!CueShown()) return CallWindowProcW(previousProc, hwnd, WM_PAINT, wParam, lParam);
   // The cue goes over what the rich edit paints, only where it painted: elsewhere the cue is already there.
   HRGN update = CreateRectRgn(0, 0, 0, 0);
   bool painting = update && GetUpdateRgn(hwnd, update, FALSE) > NULLREGION;
   LRESULT result = CallWindowProcW(previousProc, hwnd, WM_PAINT, wParam, lParam);
-  LONG start = 0, end = TextEnd();
-  if (focusedLink >= 0 && focusedLink < static_cast<int>(links.size())) {
-    start = std::next(links.begin(), focusedLink)->first;
-    auto found = linkEnds.find(start);
-    end = found != linkEnds.end() ? found->second : start;
-  }
   RECT cue;
-  if (painting && RangeBounds(start, end, cue)) {
+  bool framed = false;
+  if (focusedLink >= 0 && focusedLink < static_cast<int>(links.size())) {
+    LONG start = std::next(links.begin(), focusedLink)->first;
+    auto found = linkEnds.find(start);
+    framed = RangeBounds(start, found != linkEnds.end() ? found->second : start, cue);
+  } else {
+    framed = TextBounds(cue);
+  }
+  if (painting && framed) {
     if (HDC dc = GetDC(hwnd)) {
       SelectClipRgn(dc, update);
       DrawFocusCue(dc, cue);

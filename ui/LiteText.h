@@ -83,6 +83,9 @@ class CLiteText {
   int GetFocusedLink() const { return focusedLink; }
   // Frames the whole text while the control it belongs to (a check box) has the focus.
   void SetTextCue(bool shown);
+  // The room a focus rectangle takes beside the text it frames, in pixels: a control shows the frame
+  // around its whole text when it is this much wider than the text needs.
+  static constexpr LONG kCueRoom = 2;
 
   // White by default; applied at once when attached.
   COLORREF GetBackgroundColor() const { return backgroundColor; }
@@ -105,6 +108,7 @@ class CLiteText {
   void SetFocusedLink(int index);
   bool CueShown() const;
   bool RangeBounds(LONG start, LONG end, RECT& bounds) const;
+  bool TextBounds(RECT& bounds) const;
   LRESULT OnPaint(WPARAM wParam, LPARAM lParam);
   LONG TextEnd() const;
 

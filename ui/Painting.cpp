@@ -4,6 +4,7 @@
 
 #include "app/Shell.h"
 #include "app/StringIds.h"
+#include "support/Handle.h"
 #include "support/SystemLibrary.h"
 
 namespace {
@@ -19,6 +20,12 @@ const int kCheckTop = 100;      // page 5
 const int kCheckTextGap = 10;
 const int kDoneGrowth = 25;
 const int kStepHeadingTop = 68;
+
+struct MemoryDcTraits {
+  using Type = HDC;
+  static Type Invalid() noexcept { return nullptr; }
+  static void Close(Type dc) noexcept { ::DeleteDC(dc); }
+};
 
 // -1: the system decides.
 int g_highContrastForTesting = -1;
@@ -241,6 +248,16 @@ std::wstring PageProductName(int page) {
     if (c == L'\n') c = L' ';
   }
   return name;
+}
+
+std::vector<PaintedLabel> PaintedLabels(const RECT& client, const ContentLayout& layout, CArtwork& art, int page,
+                                        HFONT font) {
+  std::vector<PaintedLabel> labels;
+  // A memory context holds a one-pixel bitmap: the pictures cost a blend of their size, nothing is shown.
+  CUniqueT<MemoryDcTraits> dc(CreateCompatibleDC(nullptr));
+  CBackdrop none;
+  if (dc) PaintContent(dc.Get(), client, none, layout, art, page, font, &labels);
+  return labels;
 }
 
 void PaintContent(HDC dc, const RECT& client, const CBackdrop& backdrop, const ContentLayout& layout,

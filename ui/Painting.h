@@ -86,6 +86,9 @@ std::wstring PageProductName(int page);
 // Multi-line texts break only at their line feeds.
 bool DrawLabel(HDC dc, HFONT font, const std::wstring& text, bool singleLine, bool italic, int growth,
                RECT& r, bool measure, bool rightToLeft);
+// The texts PaintContent draws for a page and where, without drawing anything anyone sees.
+std::vector<PaintedLabel> PaintedLabels(const RECT& client, const ContentLayout& layout, CArtwork& art, int page,
+                                        HFONT font);
 // Vertical two-colour gradient over r: `top` on its top edge, `bottom` on its bottom edge.
 bool GradientFillRect(HDC dc, const RECT& r, COLORREF top, COLORREF bottom);
 // Blends a 32-bit source with straight per-pixel alpha onto the destination, stretched to its size:

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <oleacc.h>
+
 #include "Driver.h"
 
 namespace {
@@ -24,6 +26,16 @@ TEST(FirstPage, StartButtonFollowsTheAgreementBox) {
     bool visible;
   } controls[] = {{IDOK, true}, {9002, true}, {9000, true}, {9001, false}, {9100, false}};
   for (const Visibility& c : controls) EXPECT_EQ(c.visible, installer.IsVisible(c.id)) << "control " << c.id;
+
+  // Screen readers: the box is named with the sentence beside it, and the window answers for its painted
+  // texts (Wine cannot carry the answer to this process, but it must be there).
+  wchar_t box[256] = {}, sentence[256] = {};
+  GetWindowTextW(installer.Control(9002), box, 256);
+  // From another process GetWindowTextW reads only a caption; the rich edit keeps its text itself.
+  SendMessageW(installer.Control(9000), WM_GETTEXT, 256, reinterpret_cast<LPARAM>(sentence));
+  EXPECT_STREQ(L"I agree to the Quillora Terms of Service and the Pagewing Terms of Use.", box);
+  EXPECT_STREQ(sentence, box);
+  EXPECT_GT(SendMessageW(installer.Window(), WM_GETOBJECT, 0, static_cast<LPARAM>(OBJID_CLIENT)), 0);
 
   EXPECT_FALSE(installer.IsChecked(9002));
   EXPECT_FALSE(installer.IsEnabled(IDOK));

@@ -17,7 +17,9 @@ namespace {
 
 const wchar_t kSentence[] = L"I agree to the Quillora Terms of Service and the Pagewing Terms of Use.";
 
-INT_PTR CALLBACK QuietDialog(HWND, UINT message, WPARAM, LPARAM) { return message == WM_INITDIALOG; }
+INT_PTR CALLBACK QuietDialog(HWND, UINT message, WPARAM, LPARAM) {
+  return message == WM_INITDIALOG;
+}
 
 BOOL CALLBACK TakeLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR list) {
   reinterpret_cast<std::vector<WORD>*>(list)->push_back(language);
@@ -30,7 +32,7 @@ std::wstring TextOf(HWND window) {
   return text;
 }
 
-// The mark-up without its tags and with its entities read: what the sentence says in plain words.
+// The mark-up without its tags: what the sentence says in plain words (the translations use no entities).
 std::wstring WithoutMarkup(const std::wstring& markup) {
   std::wstring plain;
   bool inTag = false;
@@ -38,14 +40,6 @@ std::wstring WithoutMarkup(const std::wstring& markup) {
     if (c == L'<') inTag = true;
     else if (c == L'>') inTag = false;
     else if (!inTag) plain += c;
-  }
-  const struct {
-    const wchar_t* entity;
-    const wchar_t* character;
-  } entities[] = {{L"&lt;", L"<"}, {L"&gt;", L">"}, {L"&quot;", L"\""}, {L"&apos;", L"'"}, {L"&amp;", L"&"}};
-  for (const auto& e : entities) {
-    for (size_t at = plain.find(e.entity); at != std::wstring::npos; at = plain.find(e.entity, at + 1))
-      plain.replace(at, wcslen(e.entity), e.character);
   }
   return plain;
 }
@@ -58,8 +52,8 @@ class ProgramDialog : public ::testing::Test {
     InitCommonControlsEx(&controls);
     wchar_t exe[MAX_PATH];
     std::wstring path(exe, GetModuleFileNameW(nullptr, exe, MAX_PATH));
-    program = LoadLibraryExW((path.substr(0, path.find_last_of(L"\\/")) + L"\\Installer.exe").c_str(), nullptr,
-                             LOAD_LIBRARY_AS_DATAFILE);
+    program = LoadLibraryExW((path.substr(0, path.find_last_of(L"\\/")) + L"\\Installer.exe").c_str(),
+                             nullptr, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_NE(nullptr, program);
     g_module.SetResourceInstance(program);
   }
@@ -73,9 +67,10 @@ class ProgramDialog : public ::testing::Test {
     if (dialog) DestroyWindow(dialog);
     HRSRC found = FindResourceExW(program, RT_DIALOG, MAKEINTRESOURCEW(6100), language);
     const void* bytes = found ? LockResource(LoadResource(program, found)) : nullptr;
-    dialog = bytes ? CreateDialogIndirectParamW(GetModuleHandleW(nullptr),
-                                                static_cast<const DLGTEMPLATE*>(bytes), nullptr, QuietDialog, 0)
-                   : nullptr;
+    dialog = bytes
+                 ? CreateDialogIndirectParamW(GetModuleHandleW(nullptr),
+                                              static_cast<const DLGTEMPLATE*>(bytes), nullptr, QuietDialog, 0)
+                 : nullptr;
     return dialog;
   }
 
@@ -133,20 +128,21 @@ TEST_F(ProgramDialog, TheAccessibleObjectNamesThePageTextsAndControls) {
         {ROLE_SYSTEM_LINK, L"Quillora Terms of Service"},
         {ROLE_SYSTEM_LINK, L"Pagewing Terms of Use"}},
        5},
-      {5, {{ROLE_SYSTEM_STATICTEXT, L"Congratulations you're all set"}, {ROLE_SYSTEM_PUSHBUTTON, L"Launch Quillora"}}, 2},
+      {5,
+       {{ROLE_SYSTEM_STATICTEXT, L"Congratulations you're all set"},
+        {ROLE_SYSTEM_PUSHBUTTON, L"Launch Quillora"}},
+       2},
   };
   for (const auto& c : cases) {
     ShowPageControls(dialog, c.page);
-    std::vector<PaintedLabel> labels;
     RECT client;
     GetClientRect(dialog, &client);
-    HDC dc = CreateCompatibleDC(nullptr);
     CArtwork art;
-    CBackdrop backdrop;
-    PaintContent(dc, client, backdrop, ContentLayout(), art, c.page,
-                 reinterpret_cast<HFONT>(SendMessageW(dialog, WM_GETFONT, 0, 0)), &labels);
-    DeleteDC(dc);
-    IAccessible* object = CreateWindowAccessible(dialog, DescribeWindow(dialog, labels, &text, L""));
+    std::vector<PaintedLabel> labels =
+        PaintedLabels(client, ContentLayout(), art, c.page,
+                      reinterpret_cast<HFONT>(SendMessageW(dialog, WM_GETFONT, 0, 0)));
+    CComOwnerT<IAccessible> owner(CreateWindowAccessible(dialog, DescribeWindow(dialog, labels, &text, L"")));
+    IAccessible* object = owner.Get();
     ASSERT_NE(nullptr, object);
     long count = 0;
     object->get_accChildCount(&count);
@@ -166,14 +162,14 @@ TEST_F(ProgramDialog, TheAccessibleObjectNamesThePageTextsAndControls) {
     VARIANT focus = {};
     object->get_accFocus(&focus);
     EXPECT_EQ(c.focused, focus.vt == VT_I4 ? focus.lVal : -1) << "page " << c.page;
-    object->Release();
   }
 }
 
 // The colours a paint sets for its texts, from a recording of it.
 int CALLBACK TakeTextColours(HDC, HANDLETABLE*, const ENHMETARECORD* record, int, LPARAM data) {
   auto* found = reinterpret_cast<std::pair<COLORREF, DWORD>*>(data);
-  if (record->iType == EMR_SETTEXTCOLOR) found->first = reinterpret_cast<const EMRSETTEXTCOLOR*>(record)->crColor;
+  if (record->iType == EMR_SETTEXTCOLOR)
+    found->first = reinterpret_cast<const EMRSETTEXTCOLOR*>(record)->crColor;
   if (record->iType == EMR_SETBKMODE) found->second = reinterpret_cast<const EMRSETBKMODE*>(record)->iMode;
   return 1;
 }
