@@ -6,8 +6,8 @@
 
 #include "app/Shell.h"
 #include "app/StringIds.h"
+#include "ui/Accessible.h"
 #include "ui/Layout.h"
-#include "xml/XmlDocument.h"
 #include "ui/TaskbarController.h"
 
 CCorvaneDlg::CCorvaneDlg(HINSTANCE instance) : CDialog(instance, kMainDialogTemplate) {}
@@ -28,8 +28,11 @@ bool CCorvaneDlg::ProcessWindowMessage(UINT message, WPARAM wParam, LPARAM lPara
     case WM_COMMAND: {
       int id = LOWORD(wParam);
       int code = HIWORD(wParam);
-      if (id == IdAgreementBox && code == BN_CLICKED) {
-        OnAgreeClicked();
+      if (id == IdAgreementBox) {
+        // With BS_NOTIFY a quick second click arrives as a double click; it toggles the box all the same.
+        if (code == BN_CLICKED || code == BN_DOUBLECLICKED) OnAgreeClicked();
+        // The box draws no text of its own: the sentence it belongs to shows its focus.
+        if (code == BN_SETFOCUS || code == BN_KILLFOCUS) liteText.SetTextCue(code == BN_SETFOCUS);
         return true;
       }
       if (id == IdStart) {
@@ -48,10 +51,25 @@ bool CCorvaneDlg::ProcessWindowMessage(UINT message, WPARAM wParam, LPARAM lPara
       }
       break;
     }
+    case WM_GETOBJECT:
+      if (static_cast<LONG>(static_cast<DWORD>(lParam)) != OBJID_CLIENT) break;
+      result = AnswerGetObject(wParam);
+      return result != 0;
     default:
       break;
   }
   return ReflectNotification(message, wParam, lParam, result);
+}
+
+LRESULT CCorvaneDlg::AnswerGetObject(WPARAM wParam) {
+  RECT client;
+  GetClientRect(hwnd, &client);
+  int page = session.GetPage();
+  // Made afresh for every request, so it always tells the page as it is now.
+  CComOwnerT<IAccessible> object(CreateWindowAccessible(
+      hwnd, DescribeWindow(hwnd, PaintedLabels(client, layout, art, page, Font()), &liteText,
+                           PageProductName(page))));
+  return AccessibleResult(object.Get(), wParam);
 }
 
 bool CCorvaneDlg::OnInitDialog() {
@@ -118,23 +136,9 @@ void CCorvaneDlg::OnStart() {
 }
 
 void CCorvaneDlg::ShowAgreementText() {
-  HWND text = Item(IdAgreementText);
   // It sits on the controls' band, so it takes the band's colour rather than a white box.
   liteText.SetBackgroundColor(GetSysColor(COLOR_BTNFACE));
-  if (!text || !liteText.Attach(text)) return;
-  // The template holds the sentence as mark-up; a text that does not parse leaves the control empty.
-  int length = GetWindowTextLengthW(text);
-  std::wstring markup(static_cast<size_t>(length > 0 ? length : 0) + 1, L'\0');
-  markup.resize(static_cast<size_t>(GetWindowTextW(text, &markup[0], length + 1)));
-  CXMLDocument document;
-  if (!document.LoadFromString(markup.c_str(), static_cast<uint32_t>(markup.size()), 0, nullptr) ||
-      !document.GetRoot()) {
-    SetWindowTextW(text, L"");
-    return;
-  }
-  liteText.SetContent(document.GetRoot());
-  // Ask for the size the sentence needs now: a translation longer than the template's box widens it.
-  SendMessageW(text, EM_REQUESTRESIZE, 0, 0);
+  ShowAgreement(hwnd, liteText);
 }
 
 void CCorvaneDlg::OnRequestResize(CLiteText* control, const RECT& requested) {
@@ -147,6 +151,9 @@ void CCorvaneDlg::OnRequestResize(CLiteText* control, const RECT& requested) {
     LONG insets = (client.right - client.left) - (format.right - format.left);
     if (insets > 0) needed.right += insets;
   }
+  // Room for the focus rectangle that frames the sentence while the box has the focus: drawn on the
+  // sentence's last glyph it would hide a full stop.
+  needed.right += CLiteText::kCueRoom;
   ::OnRequestResize(hwnd, needed);
 }
 
@@ -197,11 +204,12 @@ void CCorvaneDlg::OnUnexpectedFailure() {
 
 void CCorvaneDlg::SetPage(int page) {
   InvalidateRect(hwnd, nullptr, TRUE);
-  int welcome = page == PageWelcome ? SW_SHOW : SW_HIDE;
-  ShowWindow(Item(IdAgreementBox), welcome);
-  ShowWindow(Item(IdAgreementText), welcome);
-  ShowWindow(Item(IdStart), welcome);
-  ShowWindow(Item(IdLaunch), page == PageDone ? SW_SHOW : SW_HIDE);
+  ShowPageControls(hwnd, page);
+  // A progress bar has no text: it is named after the product it counts for.
+  std::wstring product = PageProductName(page);
+  if (!product.empty()) AnnotateName(progressBar, product);
+  // Screen readers read the client area's children again: the page's texts are new.
+  NotifyWinEvent(EVENT_OBJECT_REORDER, hwnd, OBJID_CLIENT, CHILDID_SELF);
 }
 
 void CCorvaneDlg::Close(int result) {

@@ -56,6 +56,8 @@ class CCorvaneDlg : public CDialog, private ISessionWindow, private ILiteTextCal
   void OnRequestResize(CLiteText* control, const RECT& requested) override;
   bool OnLinkClicked(CLiteText* control, const std::wstring& href) override;
   void ShowAgreementText();
+  // WM_GETOBJECT for the client area: the page's texts and controls as one accessible object.
+  LRESULT AnswerGetObject(WPARAM wParam);
 
   CInstallSession session{*this};
   CLiteText liteText{this};

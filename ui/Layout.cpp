@@ -1,5 +1,12 @@
 #include "ui/Layout.h"
 
+#include <richedit.h>
+
+#include <string>
+
+#include "ui/LiteText.h"
+#include "xml/XmlDocument.h"
+
 #include "app/Shell.h"
 #include "app/StringIds.h"
 
@@ -123,4 +130,53 @@ void OnRequestResize(HWND dialog, const RECT& requested) {
   InvalidateRect(text, nullptr, TRUE);
   SetWindowPos(box, nullptr, k.left - shift, k.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
   InvalidateRect(box, nullptr, TRUE);
+}
+
+namespace {
+
+std::wstring TextOf(HWND window) {
+  int length = GetWindowTextLengthW(window);
+  std::wstring text(static_cast<size_t>(length > 0 ? length : 0) + 1, L'\0');
+  text.resize(static_cast<size_t>(GetWindowTextW(window, &text[0], length + 1)));
+  return text;
+}
+
+}  // namespace
+
+bool ShowAgreement(HWND dialog, CLiteText& text) {
+  HWND control = GetDlgItem(dialog, kAgreementTextId);
+  HWND box = GetDlgItem(dialog, kAgreementBoxId);
+  if (!control || !text.Attach(control)) return false;
+  // The template holds the sentence as mark-up; a text that does not parse leaves the control empty.
+  std::wstring markup = TextOf(control);
+  CXMLDocument document;
+  if (!document.LoadFromString(markup.c_str(), static_cast<uint32_t>(markup.size()), 0, nullptr) ||
+      !document.GetRoot()) {
+    SetWindowTextW(control, L"");
+    SetWindowTextW(box, L"");
+    return false;
+  }
+  text.SetContent(document.GetRoot());
+  SetWindowTextW(box, TextOf(control).c_str());
+  // Ask for the size the sentence needs now: a translation longer than the template's box widens it.
+  SendMessageW(control, EM_REQUESTRESIZE, 0, 0);
+  return true;
+}
+
+void ShowPageControls(HWND dialog, int page) {
+  int welcome = page == 0 ? SW_SHOW : SW_HIDE;
+  ShowWindow(GetDlgItem(dialog, kAgreementBoxId), welcome);
+  ShowWindow(GetDlgItem(dialog, kAgreementTextId), welcome);
+  ShowWindow(GetDlgItem(dialog, IDOK), welcome);
+  HWND launch = GetDlgItem(dialog, kLaunchId);
+  ShowWindow(launch, page == 5 ? SW_SHOW : SW_HIDE);
+  HWND focus = GetFocus();
+  // The style, not IsWindowVisible: the window itself is still hidden while it initialises.
+  bool focusShown = focus && IsChild(dialog, focus) && IsWindowEnabled(focus) &&
+                    (GetWindowLongPtrW(focus, GWL_STYLE) & WS_VISIBLE);
+  if (page == 5) {
+    SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(launch), TRUE);
+  } else if (page == 0 && !focusShown) {
+    SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dialog, kAgreementBoxId)), TRUE);
+  }
 }

@@ -6,6 +6,8 @@
 
 #include "ui/Painting.h"
 
+class CLiteText;
+
 enum Anchor : int {
   AnchorRight = 0,    // keeps its distance from the right edge
   AnchorStretch = 1,  // keeps its left edge and grows with the width
@@ -26,3 +28,14 @@ bool DecideAgreementResize(const RECT& text, int requestedWidth, const RECT& che
                            int clientWidth, int& shift);
 // Applies that decision to the dialog's controls (text 9000, check box 9002, start button IDOK).
 void OnRequestResize(HWND dialog, const RECT& requested);
+
+// Attaches `text` to the agreement text control (9000), renders the mark-up that the template gave it as
+// window text, names the check box (9002) with the sentence in plain words, so screen readers read it as
+// the box's name (the box is too narrow to show any of it), and asks for the room the sentence needs.
+// False when the mark-up does not parse: the text and the name are then empty.
+bool ShowAgreement(HWND dialog, CLiteText& text);
+
+// The controls of a page: the agreement group and the start button on the first page (0), the launch
+// button (9001) on the last (5), none on the others. The keyboard focus goes to the launch button on the
+// last page, and back to the agreement box on the first when it rests on nothing the page shows.
+void ShowPageControls(HWND dialog, int page);

@@ -4,9 +4,11 @@
 #include <shellapi.h>
 
 #include <climits>
+#include <iterator>
 #include <vector>
 
 #include "support/Boundary.h"
+#include "ui/Painting.h"
 #include "xml/XmlNode.h"
 
 namespace {
@@ -165,9 +167,28 @@ LRESULT CLiteText::ProcessMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       if (callback) callback->OnDestroy(this);
       break;
     case WM_SETFOCUS:
-      // A label never holds the keyboard focus, so no caret or selection ever shows.
-      SetFocus(GetParent(hwnd));
-      return 0;
+      // The rich edit never learns of the focus, so it shows no caret or selection.
+      return OnSetFocus(reinterpret_cast<HWND>(wParam));
+    case WM_KILLFOCUS:
+      SetFocusedLink(-1);
+      break;
+    case WM_LBUTTONDOWN: {
+      clicking = true;
+      LRESULT result = CallWindowProcW(previousProc, hwnd, message, wParam, lParam);
+      clicking = false;
+      return result;
+    }
+    case WM_KEYDOWN:
+    case WM_CHAR:
+      if (OnKey(message, wParam)) return 0;
+      break;
+    case WM_PAINT:
+      return OnPaint(wParam, lParam);
+    case WM_UPDATEUISTATE: {
+      LRESULT result = CallWindowProcW(previousProc, hwnd, message, wParam, lParam);
+      if (textCue || focusedLink >= 0) InvalidateRect(hwnd, nullptr, TRUE);
+      return result;
+    }
     case WM_SETCURSOR:
       // The rich edit would show an I-beam over text that cannot be edited.
       if (reinterpret_cast<HWND>(wParam) == hwnd && LOWORD(lParam) == HTCLIENT) {
@@ -176,7 +197,7 @@ LRESULT CLiteText::ProcessMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       }
       break;
     case WM_GETDLGCODE:
-      return DLGC_STATIC;
+      return DialogCode(reinterpret_cast<const MSG*>(lParam));
     case OCM_NOTIFY: {
       const auto* header = reinterpret_cast<const NMHDR*>(lParam);
       if (header->code == EN_REQUESTRESIZE) {
@@ -221,20 +242,171 @@ LRESULT CLiteText::OnLink(const ENLINK& link) {
   if (link.msg != WM_LBUTTONDOWN) return 0;
   auto found = links.find(link.chrg.cpMin);
   if (found == links.end()) return 0;
-  // A copy: the owner may replace the content, and with it the map, while it handles the click.
-  const std::wstring href = found->second;
-  HWND owner = GetParent(hwnd);
-  if (!callback || !callback->OnLinkClicked(this, href)) {
-    // A page that does not open is not worth a message: the user can click again.
-    ShellExecuteW(owner, nullptr, href.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
-  }
+  OpenLink(found->second);
   // Handled either way, so the rich edit does not also act on the click.
   return 1;
 }
 
+void CLiteText::OpenLink(const std::wstring& link) {
+  // A copy: the owner may replace the content, and with it the map, while it handles the link.
+  const std::wstring href = link;
+  if (!callback || !callback->OnLinkClicked(this, href)) {
+    // A page that does not open is not worth a message: the user can try again.
+    ShellExecuteW(GetParent(hwnd), nullptr, href.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+  }
+}
+
+LRESULT CLiteText::OnSetFocus(HWND previous) {
+  // The mouse never leaves the focus on a label, and a text without links has nothing for the keyboard.
+  HWND parent = GetParent(hwnd);
+  if (clicking || links.empty()) {
+    SetFocus(parent);
+    return 0;
+  }
+  int last = static_cast<int>(links.size()) - 1;
+  if (previous && GetParent(previous) == parent) {
+    // From a sibling: Tab enters at the first link, Shift+Tab at the last, as if each were a control.
+    SetFocusedLink(GetKeyState(VK_SHIFT) < 0 ? last : 0);
+  } else {
+    // The window is active again (the opened page had taken the foreground): the same link as before.
+    SetFocusedLink(lastFocusedLink >= 0 && lastFocusedLink <= last ? lastFocusedLink : 0);
+  }
+  return 0;
+}
+
+LRESULT CLiteText::DialogCode(const MSG* message) const {
+  LRESULT code = DLGC_STATIC;
+  if (focusedLink < 0 || !message) return code;
+  if (message->message == WM_CHAR) return code | DLGC_WANTCHARS;
+  if (message->message != WM_KEYDOWN) return code;
+  if (message->wParam == VK_TAB) {
+    // The last link going forward (the first going back) lets the dialog move the focus on.
+    int next = focusedLink + (GetKeyState(VK_SHIFT) < 0 ? -1 : 1);
+    if (next >= 0 && next < static_cast<int>(links.size())) code |= DLGC_WANTTAB;
+  } else if (message->wParam == VK_RETURN || message->wParam == VK_SPACE) {
+    // Enter would otherwise press the default button.
+    code |= DLGC_WANTMESSAGE;
+  }
+  return code;
+}
+
+bool CLiteText::OnKey(UINT message, WPARAM key) {
+  if (focusedLink < 0) return false;
+  // No caret shows, so the rich edit has nothing to do with keys while a link holds the focus.
+  if (message != WM_KEYDOWN) return true;
+  if (key == VK_TAB) {
+    bool back = GetKeyState(VK_SHIFT) < 0;
+    int next = focusedLink + (back ? -1 : 1);
+    if (next >= 0 && next < static_cast<int>(links.size())) SetFocusedLink(next);
+    else SendMessageW(GetParent(hwnd), WM_NEXTDLGCTL, back ? 1 : 0, FALSE);
+  } else if (key == VK_RETURN || key == VK_SPACE) {
+    OpenLink(std::next(links.begin(), focusedLink)->second);
+  }
+  return true;
+}
+
+void CLiteText::SetFocusedLink(int index) {
+  if (index == focusedLink) return;
+  focusedLink = index;
+  if (index >= 0) lastFocusedLink = index;
+  InvalidateRect(hwnd, nullptr, TRUE);
+}
+
+void CLiteText::SetTextCue(bool shown) {
+  if (shown == textCue) return;
+  textCue = shown;
+  if (hwnd) InvalidateRect(hwnd, nullptr, TRUE);
+}
+
+std::wstring CLiteText::GetLinkText(size_t index) const {
+  if (!hwnd || index >= links.size()) return std::wstring();
+  auto link = std::next(links.begin(), static_cast<std::ptrdiff_t>(index));
+  auto end = linkEnds.find(link->first);
+  if (end == linkEnds.end() || end->second <= link->first) return std::wstring();
+  std::wstring text(static_cast<size_t>(end->second - link->first) + 1, L'\0');
+  TEXTRANGEW range = {{link->first, end->second}, &text[0]};
+  text.resize(static_cast<size_t>(SendMessageW(hwnd, EM_GETTEXTRANGE, 0, reinterpret_cast<LPARAM>(&range))));
+  return text;
+}
+
+bool CLiteText::CueShown() const {
+  if (!textCue && focusedLink < 0) return false;
+  // The dialog manager decides when cues show: once the keyboard has been used.
+  HWND parent = GetParent(hwnd);
+  return !(SendMessageW(parent ? parent : hwnd, WM_QUERYUISTATE, 0, 0) & UISF_HIDEFOCUS);
+}
+
+bool CLiteText::RangeBounds(LONG start, LONG end, RECT& bounds) const {
+  RECT client;
+  if (!GetClientRect(hwnd, &client) || end < start) return false;
+  // Every character's leading edge, so a range that reads right to left, or mixes both ways, is covered.
+  LONG left = LONG_MAX, right = LONG_MIN;
+  for (LONG i = start; i <= end; ++i) {
+    POINTL at = {};
+    SendMessageW(hwnd, EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&at), i);
+    left = at.x < left ? at.x : left;
+    right = at.x > right ? at.x : right;
+  }
+  RECT around = {left - 1, client.top, right + 1, client.bottom};
+  return IntersectRect(&bounds, &around, &client) != FALSE;
+}
+
+bool CLiteText::TextBounds(RECT& bounds) const {
+  LONG end = TextEnd();
+  if (!RangeBounds(0, end, bounds)) return false;
+  if (!rightToLeft || end == 0) return true;
+  // A character's position is its leading edge, the right one when it reads right to left, and the
+  // paragraph's end gives no edge beyond the last glyph: widen the frame by that glyph's width.
+  wchar_t last[2] = {};
+  TEXTRANGEW range = {{end - 1, end}, last};
+  SendMessageW(hwnd, EM_GETTEXTRANGE, 0, reinterpret_cast<LPARAM>(&range));
+  HDC dc = GetDC(hwnd);
+  if (!dc) return true;
+  HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(hwnd, WM_GETFONT, 0, 0)));
+  SIZE size = {};
+  if (GetTextExtentPoint32W(dc, last, 1, &size)) bounds.left = bounds.left - size.cx > 0 ? bounds.left - size.cx : 0;
+  SelectObject(dc, old);
+  ReleaseDC(hwnd, dc);
+  return true;
+}
+
+LRESULT CLiteText::OnPaint(WPARAM wParam, LPARAM lParam) {
+  if (!CueShown()) return CallWindowProcW(previousProc, hwnd, WM_PAINT, wParam, lParam);
+  // The cue goes over what the rich edit paints, only where it painted: elsewhere the cue is already there.
+  HRGN update = CreateRectRgn(0, 0, 0, 0);
+  bool painting = update && GetUpdateRgn(hwnd, update, FALSE) > NULLREGION;
+  LRESULT result = CallWindowProcW(previousProc, hwnd, WM_PAINT, wParam, lParam);
+  RECT cue;
+  bool framed = false;
+  if (focusedLink >= 0 && focusedLink < static_cast<int>(links.size())) {
+    LONG start = std::next(links.begin(), focusedLink)->first;
+    auto found = linkEnds.find(start);
+    framed = RangeBounds(start, found != linkEnds.end() ? found->second : start, cue);
+  } else {
+    framed = TextBounds(cue);
+  }
+  if (painting && framed) {
+    if (HDC dc = GetDC(hwnd)) {
+      SelectClipRgn(dc, update);
+      DrawFocusCue(dc, cue);
+      ReleaseDC(hwnd, dc);
+    }
+  }
+  if (update) DeleteObject(update);
+  return result;
+}
+
+LONG CLiteText::TextEnd() const {
+  GETTEXTLENGTHEX length = {GTL_NUMCHARS | GTL_PRECISE, 1200};
+  return static_cast<LONG>(SendMessageW(hwnd, EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&length), 0));
+}
+
 bool CLiteText::SetContent(const CXMLElement* element) {
   links.clear();
+  linkEnds.clear();
   if (!hwnd) return false;
+  SetFocusedLink(-1);
+  lastFocusedLink = -1;
   SendMessageW(hwnd, EM_SETSEL, 0, -1);
   SetWindowTextW(hwnd, L"");
   SendMessageW(hwnd, EM_EMPTYUNDOBUFFER, 0, 0);
@@ -254,13 +426,15 @@ bool CLiteText::SetContent(const CXMLElement* element) {
   struct Open {
     CXMLNode* next;
     CHARFORMAT2W before;
+    LONG linkStart;  // where the link this element makes starts; -1 when it makes none
   };
   std::vector<Open> open;
-  open.push_back({element->GetFirstChild(), GetInsertionFormat()});
+  open.push_back({element->GetFirstChild(), GetInsertionFormat(), -1});
   while (!open.empty()) {
     CXMLNode* node = open.back().next;
     if (!node) {
       SetInsertionFormat(open.back().before);
+      if (open.back().linkStart >= 0) linkEnds[open.back().linkStart] = TextEnd();
       open.pop_back();
       continue;
     }
@@ -273,7 +447,7 @@ bool CLiteText::SetContent(const CXMLElement* element) {
       CHARFORMAT2W before = GetInsertionFormat();
       CHARFORMAT2W format = before;
       if (ApplyElementFormat(*child, format)) {
-        open.push_back({child->GetFirstChild(), before});
+        open.push_back({child->GetFirstChild(), before, child->GetName() == L"a" ? TextEnd() : -1});
       } else {
         AppendFallbackText(*child);
         SetInsertionFormat(before);
@@ -281,6 +455,9 @@ bool CLiteText::SetContent(const CXMLElement* element) {
     }
     // Comments, CDATA sections, processing instructions and DOCTYPEs render nothing.
   }
+  // Links are for the keyboard too: a text with links is a tab stop.
+  LONG_PTR style = GetWindowLongPtrW(hwnd, GWL_STYLE);
+  SetWindowLongPtrW(hwnd, GWL_STYLE, links.empty() ? style & ~WS_TABSTOP : style | WS_TABSTOP);
   return true;
 }
 
@@ -358,8 +535,7 @@ void CLiteText::AppendText(const wchar_t* text) {
 }
 
 LONG CLiteText::MoveCaretToEnd() {
-  GETTEXTLENGTHEX length = {GTL_NUMCHARS | GTL_PRECISE, 1200};
-  LONG end = static_cast<LONG>(SendMessageW(hwnd, EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&length), 0));
+  LONG end = TextEnd();
   CHARRANGE range = {end, end};
   SendMessageW(hwnd, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&range));
   SendMessageW(hwnd, EM_SCROLLCARET, 0, 0);

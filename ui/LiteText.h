@@ -16,6 +16,13 @@
 // The parent window must send its children's notifications back to them as message + 0x2000 (OCM__BASE),
 // as CDialog::ReflectNotification does: link clicks and size requests arrive that way.
 //
+// Keyboard: a control with links is a tab stop. Tab and Shift+Tab move the focus from link to link before
+// they leave the control (it is entered at the first link going forward, at the last going back); Enter or
+// Space opens the focused link exactly as a click does; when the window is activated again, the focus
+// returns to the link that had it. A click still never leaves the focus here.
+// Focus cues follow the parent's rule for them (WM_QUERYUISTATE, UISF_HIDEFOCUS): a focus rectangle around
+// the focused link, or around the whole text while the control it labels has the focus (SetTextCue).
+//
 // A control that reads right to left (WS_EX_RTLREADING), or is mirrored (WS_EX_LAYOUTRTL, as every control
 // of a mirrored dialog is), lays its text out in right-to-left paragraphs. A mirrored one is turned into a
 // right-to-left reading one when attached: it stays where the mirrored layout put it but draws unmirrored.
@@ -70,6 +77,15 @@ class CLiteText {
   HWND GetHwnd() const { return hwnd; }
   // The hrefs by the character position where their link text starts.
   const std::map<LONG, std::wstring>& GetLinks() const { return links; }
+  // The text of link `index` (in reading order); empty when there is no such link.
+  std::wstring GetLinkText(size_t index) const;
+  // The link that has the keyboard focus, -1 when none has.
+  int GetFocusedLink() const { return focusedLink; }
+  // Frames the whole text while the control it belongs to (a check box) has the focus.
+  void SetTextCue(bool shown);
+  // The room a focus rectangle takes beside the text it frames, in pixels: a control shows the frame
+  // around its whole text when it is this much wider than the text needs.
+  static constexpr LONG kCueRoom = 2;
 
   // White by default; applied at once when attached.
   COLORREF GetBackgroundColor() const { return backgroundColor; }
@@ -85,6 +101,16 @@ class CLiteText {
   LRESULT ProcessMessage(UINT message, WPARAM wParam, LPARAM lParam);
   void Initialise();
   LRESULT OnLink(const ENLINK& link);
+  void OpenLink(const std::wstring& href);
+  LRESULT OnSetFocus(HWND previous);
+  bool OnKey(UINT message, WPARAM key);
+  LRESULT DialogCode(const MSG* message) const;
+  void SetFocusedLink(int index);
+  bool CueShown() const;
+  bool RangeBounds(LONG start, LONG end, RECT& bounds) const;
+  bool TextBounds(RECT& bounds) const;
+  LRESULT OnPaint(WPARAM wParam, LPARAM lParam);
+  LONG TextEnd() const;
 
   CHARFORMAT2W GetInsertionFormat() const;
   void SetInsertionFormat(CHARFORMAT2W& format);
@@ -99,6 +125,14 @@ class CLiteText {
   COLORREF backgroundColor = RGB(255, 255, 255);
   COLORREF emphasisColor = RGB(0, 43, 145);
   std::map<LONG, std::wstring> links;
+  // Where each link's text ends, by where it starts.
+  std::map<LONG, LONG> linkEnds;
+  int focusedLink = -1;
+  // The link that had the focus last, for when the window gets it back.
+  int lastFocusedLink = -1;
+  bool textCue = false;
+  // A mouse click is under way: the focus it gives the control goes on to the parent.
+  bool clicking = false;
   // The window reads right to left: the text is laid out in right-to-left paragraphs.
   bool rightToLeft = false;
 };

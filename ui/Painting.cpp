@@ -4,6 +4,7 @@
 
 #include "app/Shell.h"
 #include "app/StringIds.h"
+#include "support/Handle.h"
 #include "support/SystemLibrary.h"
 
 namespace {
@@ -19,6 +20,15 @@ const int kCheckTop = 100;      // page 5
 const int kCheckTextGap = 10;
 const int kDoneGrowth = 25;
 const int kStepHeadingTop = 68;
+
+struct MemoryDcTraits {
+  using Type = HDC;
+  static Type Invalid() noexcept { return nullptr; }
+  static void Close(Type dc) noexcept { ::DeleteDC(dc); }
+};
+
+// -1: the system decides.
+int g_highContrastForTesting = -1;
 
 // msimg32.dll from the system directory on first use.
 using GradientFillFn = BOOL(WINAPI*)(HDC, PTRIVERTEX, ULONG, PVOID, ULONG, ULONG);
@@ -40,19 +50,39 @@ TRIVERTEX Vertex(LONG x, LONG y, COLORREF colour) {
 
 int CentredX(int width, int imageWidth) { return (width - imageWidth) / 2; }
 
-void DrawStepHeader(HDC dc, HFONT font, RECT& r, const ContentLayout& layout, int step, int total) {
-  const bool rtl = layout.rightToLeft;
+// Draws a page's texts, and tells whoever asks what it drew where.
+struct LabelPainter {
+  HDC dc;
+  HFONT font;
+  bool rightToLeft;
+  std::vector<PaintedLabel>* labels;
+
+  void Draw(const std::wstring& text, bool singleLine, bool italic, int growth, RECT& r) const {
+    if (labels) {
+      RECT extent = r;
+      if (DrawLabel(dc, font, text, singleLine, italic, growth, extent, true, rightToLeft)) {
+        // Measuring keeps the left edge; the drawing centres the text in r (around its x when r is empty).
+        int width = extent.right - extent.left;
+        int left = r.left + (r.right - r.left - width) / 2;
+        labels->push_back({text, {left, extent.top, left + width, extent.bottom}});
+      }
+    }
+    DrawLabel(dc, font, text, singleLine, italic, growth, r, false, rightToLeft);
+  }
+};
+
+void DrawStepHeader(const LabelPainter& painter, RECT& r, const ContentLayout& layout, int step, int total) {
   r.top = kStepHeadingTop;
-  DrawLabel(dc, font, LoadResString(step == 1 ? kDownloading : kSettingUp), true, false, 30, r, false, rtl);
+  painter.Draw(LoadResString(step == 1 ? kDownloading : kSettingUp), true, false, 30, r);
   r.top = layout.stepTextTop;
-  DrawLabel(dc, font, FormatResString(kStepOf, std::to_wstring(step), std::to_wstring(total)), true, true, 5,
-            r, false, rtl);
+  painter.Draw(FormatResString(kStepOf, std::to_wstring(step), std::to_wstring(total)), true, true, 5, r);
   r.top = layout.iconsTop;
 }
 
 // Pages 2 and 4: the finished main product's check mark beside the partner's arrow, first in reading order.
-void DrawTwoIcons(HDC dc, HFONT font, RECT& r, int width, const ContentLayout& layout, CArtwork& art,
+void DrawTwoIcons(const LabelPainter& painter, RECT& r, int width, const ContentLayout& layout, CArtwork& art,
                   CImage& arrow) {
+  HDC dc = painter.dc;
   int checkX = width / 2 - kIconGap / 2 - art.check.Width();
   int arrowX = width / 2 + kIconGap / 2;
   if (layout.rightToLeft) {
@@ -64,10 +94,9 @@ void DrawTwoIcons(HDC dc, HFONT font, RECT& r, int width, const ContentLayout& l
   DrawImage(dc, arrowX, r.top, arrow);
   r.top += arrow.Height() + kLabelGap;
   RECT check = {checkX + art.check.Width() / 2, r.top, checkX + art.check.Width() / 2, r.bottom};
-  DrawLabel(dc, font, LoadResString(kProductLabel), true, false, kLabelGrowth, check, false,
-            layout.rightToLeft);
+  painter.Draw(LoadResString(kProductLabel), true, false, kLabelGrowth, check);
   RECT partner = {arrowX + arrow.Width() / 2, r.top, arrowX + arrow.Width() / 2, r.bottom};
-  DrawLabel(dc, font, kPartnerLabel, false, false, kLabelGrowth, partner, false, layout.rightToLeft);
+  painter.Draw(kPartnerLabel, false, false, kLabelGrowth, partner);
 }
 
 }  // namespace
@@ -221,49 +250,96 @@ void DrawImage(HDC dc, int x, int y, CImage& image) {
   image.ReleaseDC();
 }
 
+bool HighContrast() {
+  if (g_highContrastForTesting >= 0) return g_highContrastForTesting != 0;
+  HIGHCONTRASTW mode = {};
+  mode.cbSize = sizeof(mode);
+  return SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof(mode), &mode, 0) &&
+         (mode.dwFlags & HCF_HIGHCONTRASTON) != 0;
+}
+
+void SetHighContrastForTesting(int on) { g_highContrastForTesting = on; }
+
+void DrawFocusCue(HDC dc, const RECT& r) {
+  if (!HighContrast()) {
+    DrawFocusRect(dc, &r);
+    return;
+  }
+  // The dotted cue inverts what lies below it, which in the high-contrast colours may be no colour of theirs.
+  FrameRect(dc, &r, GetSysColorBrush(COLOR_BTNTEXT));
+}
+
+std::wstring PageProductName(int page) {
+  if (page == 1 || page == 3) return LoadResString(kProductLabel);
+  if (page != 2 && page != 4) return std::wstring();
+  std::wstring name = kPartnerLabel;
+  for (wchar_t& c : name) {
+    if (c == L'\n') c = L' ';
+  }
+  return name;
+}
+
+std::vector<PaintedLabel> PaintedLabels(const RECT& client, const ContentLayout& layout, CArtwork& art, int page,
+                                        HFONT font) {
+  std::vector<PaintedLabel> labels;
+  // A memory context holds a one-pixel bitmap: the pictures cost a blend of their size, nothing is shown.
+  CUniqueT<MemoryDcTraits> dc(CreateCompatibleDC(nullptr));
+  CBackdrop none;
+  if (dc) PaintContent(dc.Get(), client, none, layout, art, page, font, &labels);
+  return labels;
+}
+
 void PaintContent(HDC dc, const RECT& client, const CBackdrop& backdrop, const ContentLayout& layout,
-                  CArtwork& art, int page, HFONT font) {
+                  CArtwork& art, int page, HFONT font, std::vector<PaintedLabel>* labels) {
   SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
   ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &client, L"", 0, nullptr);
   const RECT& content = layout.contentRect;
   const int width = content.right - content.left;
   if (backdrop.Exists())
     BitBlt(dc, content.left, content.top, width, content.bottom - content.top, backdrop.Dc(), 0, 0, SRCCOPY);
-  SetBkMode(dc, TRANSPARENT);
-  SetTextColor(dc, kTextColour);
+  if (HighContrast()) {
+    // White over the artwork is no longer what the user chose to read: each text gets the system's
+    // window colours, on a background of its own.
+    SetBkMode(dc, OPAQUE);
+    SetBkColor(dc, GetSysColor(COLOR_WINDOW));
+    SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
+  } else {
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, kTextColour);
+  }
 
   RECT r = content;
-  const bool rtl = layout.rightToLeft;
+  const LabelPainter painter = {dc, font, layout.rightToLeft, labels};
   if (page != 0) art.LoadLaterPages();
   switch (page) {
     case 0:
       DrawImage(dc, CentredX(width, art.logo.Width()), 0, art.logo);
       r.top = layout.welcomeTop;
-      DrawLabel(dc, font, LoadResString(kWelcomeTo), true, true, 20, r, false, rtl);
+      painter.Draw(LoadResString(kWelcomeTo), true, true, 20, r);
       r.top = layout.productTop;
-      DrawLabel(dc, font, kProductName, true, false, 30, r, false, rtl);
+      painter.Draw(kProductName, true, false, 30, r);
       r.top = layout.descriptionTop;
-      DrawLabel(dc, font, LoadResString(kDescription), false, false, 5, r, false, rtl);
+      painter.Draw(LoadResString(kDescription), false, false, 5, r);
       break;
     case 1:
     case 3: {
-      DrawStepHeader(dc, font, r, layout, page == 1 ? 1 : 2, 2);
+      DrawStepHeader(painter, r, layout, page == 1 ? 1 : 2, 2);
       CImage& arrow = page == 1 ? art.downloadArrow : art.installArrow;
       DrawImage(dc, CentredX(width, arrow.Width()), r.top, arrow);
       r.top += arrow.Height() + kLabelGap;
-      DrawLabel(dc, font, LoadResString(kProductLabel), false, false, kLabelGrowth, r, false, rtl);
+      painter.Draw(LoadResString(kProductLabel), false, false, kLabelGrowth, r);
       break;
     }
     case 2:
     case 4:
-      DrawStepHeader(dc, font, r, layout, page == 2 ? 1 : 2, 2);
-      DrawTwoIcons(dc, font, r, width, layout, art, page == 2 ? art.downloadArrow : art.installArrow);
+      DrawStepHeader(painter, r, layout, page == 2 ? 1 : 2, 2);
+      DrawTwoIcons(painter, r, width, layout, art, page == 2 ? art.downloadArrow : art.installArrow);
       break;
     case 5:
       r.top += kCheckTop;
       DrawImage(dc, CentredX(width, art.check.Width()), r.top, art.check);
       r.top += art.check.Height() + kCheckTextGap;
-      DrawLabel(dc, font, LoadResString(kAllSet), false, false, kDoneGrowth, r, false, rtl);
+      painter.Draw(LoadResString(kAllSet), false, false, kDoneGrowth, r);
       break;
     default:
       break;

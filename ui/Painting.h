@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "ui/Image.h"
 
@@ -90,11 +91,29 @@ constexpr COLORREF kGradientMiddle = RGB(96, 183, 52);
 constexpr COLORREF kGradientBottom = RGB(28, 106, 16);
 constexpr COLORREF kTextColour = RGB(255, 255, 255);
 
+// A text the window paints and where it stands, in client pixels.
+struct PaintedLabel {
+  std::wstring text;
+  RECT rect;
+};
+
+// Whether painted texts and focus cues take the system's colours: the system's high-contrast mode is on,
+// or a test said so. SetHighContrastForTesting(-1) asks the system again.
+bool HighContrast();
+void SetHighContrastForTesting(int on);
+// A focus rectangle: the system's dotted one, in high contrast a solid frame in the button text colour.
+void DrawFocusCue(HDC dc, const RECT& r);
+// The product a page of pages 1 to 4 is about, as one line: the one being downloaded or installed.
+std::wstring PageProductName(int page);
+
 // Draws (or with measure, only measures: r becomes the text's extent) one text centred in r, in the font
 // `font` made `growth` pixels taller and italic or upright, in right-to-left reading order when asked.
 // Multi-line texts break only at their line feeds.
 bool DrawLabel(HDC dc, HFONT font, const std::wstring& text, bool singleLine, bool italic, int growth,
                RECT& r, bool measure, bool rightToLeft);
+// The texts PaintContent draws for a page and where, without drawing anything anyone sees.
+std::vector<PaintedLabel> PaintedLabels(const RECT& client, const ContentLayout& layout, CArtwork& art, int page,
+                                        HFONT font);
 // Vertical two-colour gradient over r: `top` on its top edge, `bottom` on its bottom edge.
 bool GradientFillRect(HDC dc, const RECT& r, COLORREF top, COLORREF bottom);
 // Blends a 32-bit source with straight per-pixel alpha onto the destination, stretched to its size:
@@ -103,6 +122,6 @@ bool AlphaComposite(HDC destination, int dx, int dy, int dw, int dh, HDC source,
 // The image at its own size: 32-bit images blended, others copied.
 void DrawImage(HDC dc, int x, int y, CImage& image);
 // The whole client area for a page, drawn unmirrored: a mirrored window's DC must have its layout reset
-// first, or the artwork would come out mirrored.
+// first, or the artwork would come out mirrored. labels, when given, receives each text as it is drawn.
 void PaintContent(HDC dc, const RECT& client, const CBackdrop& backdrop, const ContentLayout& layout,
-                  CArtwork& art, int page, HFONT font);
+                  CArtwork& art, int page, HFONT font, std::vector<PaintedLabel>* labels = nullptr);

@@ -201,6 +201,7 @@ class Checker:
         if geometry["layout_rtl"] != rtl:
             self.fail(tag, "the window is mirrored" if geometry["layout_rtl"] else "the window is not mirrored")
         self.agreement_group(tag, geometry, client_width, rtl)
+        self.focus_cue(tag, folder, geometry)
 
         heights = set()
         for page in range(6):
@@ -225,6 +226,32 @@ class Checker:
             self.fail(tag, f"the content area's height changes between pages: {sorted(heights)}")
         print(f"{tag}: content {self.width}x{'/'.join(map(str, sorted(heights)))}, "
               f"client {client_width}x{client_height}, start button {geometry['start_text']!r}")
+
+    def focus_cue(self, tag, folder, geometry):
+        """The focus on the box shows around its sentence: the pictures with the focus on the box and on the
+        start button differ there, and nowhere else but on the start button."""
+        try:
+            box, start = (Image(os.path.join(folder, f"focus-{n}.bmp")) for n in ("box", "start"))
+        except (OSError, ValueError) as error:
+            self.fail(tag, f"no focus pictures ({error})")
+            return
+        ox, oy = geometry["client_origin"]
+        text, button = geometry["agreement_text"], geometry["start"]
+        around, elsewhere = 0, []
+        for y in range(min(box.height, start.height)):
+            for x in range(min(box.width, start.width)):
+                if box.pixel(x, y) == start.pixel(x, y):
+                    continue
+                cx, cy = x - ox, y - oy
+                if text[0] - 2 <= cx < text[2] + 2 and text[1] - 2 <= cy < text[3] + 2:
+                    around += 1
+                elif not (button[0] - 2 <= cx < button[2] + 2 and button[1] - 2 <= cy < button[3] + 2):
+                    elsewhere.append((cx, cy))
+        # A frame around a sentence of some hundred pixels changes far more than this.
+        if around < 2 * (text[3] - text[1]):
+            self.fail(tag, f"the focus on the box shows around its sentence in {around} pixels only")
+        if elsewhere:
+            self.fail(tag, f"the focus pictures differ away from the sentence and the button, e.g. at {elsewhere[:3]}")
 
     @staticmethod
     def content_height(at, client_height, face):

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <oleacc.h>
+
 #include "Driver.h"
 
 namespace {
@@ -25,6 +27,16 @@ TEST(FirstPage, StartButtonFollowsTheAgreementBox) {
   } controls[] = {{IDOK, true}, {9002, true}, {9000, true}, {9001, false}, {9100, false}};
   for (const Visibility& c : controls) EXPECT_EQ(c.visible, installer.IsVisible(c.id)) << "control " << c.id;
 
+  // Screen readers: the box is named with the sentence beside it, and the window answers for its painted
+  // texts (Wine cannot carry the answer to this process, but it must be there).
+  wchar_t box[256] = {}, sentence[256] = {};
+  GetWindowTextW(installer.Control(9002), box, 256);
+  // From another process GetWindowTextW reads only a caption; the rich edit keeps its text itself.
+  SendMessageW(installer.Control(9000), WM_GETTEXT, 256, reinterpret_cast<LPARAM>(sentence));
+  EXPECT_STREQ(L"I agree to the Quillora Terms of Service and the Pagewing Terms of Use.", box);
+  EXPECT_STREQ(sentence, box);
+  EXPECT_GT(SendMessageW(installer.Window(), WM_GETOBJECT, 0, static_cast<LPARAM>(OBJID_CLIENT)), 0);
+
   EXPECT_FALSE(installer.IsChecked(9002));
   EXPECT_FALSE(installer.IsEnabled(IDOK));
   installer.Click(9002);
@@ -47,17 +59,19 @@ TEST(FirstPage, StartButtonFollowsTheAgreementBox) {
 TEST(ExitCode, IsMinusOneWhateverTheCommandLineAndHowTheWindowCloses) {
   struct Case {
     const wchar_t* arguments;
-    UINT closeMessage;  // WM_COMMAND IDCANCEL (Esc) or WM_CLOSE (the close box)
+    UINT closeMessage;  // WM_COMMAND IDCANCEL, WM_CLOSE (the close box) or WM_KEYDOWN (the Esc key itself)
   } cases[] = {
       {L"", WM_COMMAND},
       {L"/S /quiet --help", WM_COMMAND},
       {L"\"C:\\some path\\file.msi\" /PagewingSetup x", WM_CLOSE},
+      {L"", WM_KEYDOWN},
   };
   for (const Case& c : cases) {
     CInstallerProcess installer;
     ASSERT_TRUE(installer.Start(InstallerPath(), c.arguments));
     ASSERT_NE(nullptr, installer.WaitForWindow(kTitle, kStartTimeoutMs)) << c.arguments;
     if (c.closeMessage == WM_CLOSE) PostMessageW(installer.Window(), WM_CLOSE, 0, 0);
+    else if (c.closeMessage == WM_KEYDOWN) installer.PressKey(VK_ESCAPE);
     else installer.PostCommand(IDCANCEL);
     DWORD exitCode = 0;
     ASSERT_TRUE(installer.WaitForExit(kExitTimeoutMs, &exitCode)) << c.arguments;

@@ -64,6 +64,104 @@ class EndToEnd : public ::testing::Test {
   std::wstring folder, log;
 };
 
+// The shell's open command for http records the address in a file instead of starting a browser, for the
+// life of the object; the command that was there comes back afterwards.
+class CWebPageRecorder {
+ public:
+  explicit CWebPageRecorder(const std::wstring& file) {
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Classes\\http\\shell\\open\\command", 0, nullptr, 0,
+                        KEY_READ | KEY_WRITE, nullptr, &key, nullptr) != ERROR_SUCCESS) {
+      key = nullptr;
+      return;
+    }
+    wchar_t old[1024] = {};
+    DWORD size = sizeof(old) - sizeof(wchar_t);
+    saved = RegQueryValueExW(key, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(old), &size) == ERROR_SUCCESS;
+    previous = old;
+    Set(L"\"C:\\windows\\system32\\cmd.exe\" /c echo %1>>\"" + file + L"\"");
+  }
+  ~CWebPageRecorder() {
+    if (!key) return;
+    if (saved) Set(previous);
+    else RegDeleteValueW(key, nullptr);
+    RegCloseKey(key);
+  }
+  bool Ready() const { return key != nullptr; }
+
+ private:
+  void Set(const std::wstring& command) {
+    RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(command.c_str()),
+                   static_cast<DWORD>((command.size() + 1) * sizeof(wchar_t)));
+  }
+  HKEY key = nullptr;
+  bool saved = false;
+  std::wstring previous;
+};
+
+// A whole install with the keyboard only: both terms pages open from their links, the box is checked with
+// Space, the start button pressed with Enter, and on the last page the launch button has the focus.
+TEST_F(EndToEnd, ByKeyboardOnly) {
+  const std::wstring opened = folder + L"\\opened.txt";
+  CWebPageRecorder recorder(opened);
+  ASSERT_TRUE(recorder.Ready());
+  CInstallerProcess installer;
+  ASSERT_TRUE(installer.Start(e2e::ProgramFolder() + L"\\Installer.exe", L"",
+                              L"TMP=" + folder + std::wstring(1, L'\0') + L"CORVANE_INSTALLER_LOG=" + log));
+  ASSERT_NE(nullptr, installer.WaitForWindow(kTitle, 30000));
+  auto pages = [&] {
+    std::string text = ReadBytes(opened);
+    std::vector<std::string> lines;
+    for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+      lines.push_back(text.substr(start, end - start));
+    return lines;
+  };
+  const struct {
+    const char* what;
+    WORD key;
+    bool shift;
+    int focus;           // the control that has the focus afterwards (the opened page may take it)
+    const char* opened;  // the page opened, if any
+  } steps[] = {
+      {"the box has the focus at first", 0, false, 9002, nullptr},
+      {"Tab to the first link", VK_TAB, false, 9000, nullptr},
+      {"Enter opens it", VK_RETURN, false, 9000, "/legal/tos.php"},
+      {"Tab to the second link", VK_TAB, false, 9000, nullptr},
+      {"Enter opens it", VK_RETURN, false, 9000, "/imaging/quillora/downloads/en-eula.html"},
+      {"Tab passes the disabled start button", VK_TAB, false, 9002, nullptr},
+      {"Shift+Tab enters at the last link", VK_TAB, true, 9000, nullptr},
+      {"Shift+Tab to the first", VK_TAB, true, 9000, nullptr},
+      {"Enter opens the first", VK_RETURN, false, 9000, "/legal/tos.php"},
+      {"Shift+Tab back to the box", VK_TAB, true, 9002, nullptr},
+      {"Space checks it", VK_SPACE, false, 9002, nullptr},
+      {"Shift+Tab to the start button, now enabled", VK_TAB, true, IDOK, nullptr},
+  };
+  size_t pagesOpened = 0;
+  for (const auto& step : steps) {
+    if (step.key) installer.PressKey(step.key, step.shift);
+    if (step.opened) ++pagesOpened;
+    EXPECT_TRUE(e2e::WaitFor(
+        [&] {
+          int focus = installer.FocusedControl();
+          return (focus == step.focus || (step.opened && focus == 0)) && pages().size() == pagesOpened;
+        },
+        10000))
+        << step.what << ": focus on " << installer.FocusedControl() << ", " << pages().size() << " pages";
+    std::vector<std::string> lines = pages();
+    if (step.opened && !lines.empty()) {
+      EXPECT_NE(std::string::npos, lines.back().find(step.opened)) << step.what << ": " << lines.back();
+    }
+  }
+  EXPECT_TRUE(installer.IsChecked(9002));
+  installer.PressKey(VK_RETURN);
+  ASSERT_TRUE(e2e::WaitFor([&] { return installer.IsVisible(9001); }, 120000)) << "the last page never came";
+  EXPECT_TRUE(e2e::WaitFor([&] { return installer.FocusedControl() == 9001; }, 5000));
+  installer.PressKey(VK_RETURN);
+  DWORD exitCode = 0;
+  ASSERT_TRUE(installer.WaitForExit(15000, &exitCode));
+  EXPECT_EQ(0xFFFFFFFFu, exitCode);
+  EXPECT_EQ("QUILLORA|/passive /suppressclient\nPAGEWING|/S /lang=en\n", ReadBytes(log));
+}
+
 TEST_F(EndToEnd, BothProductsAreInstalledThenThePartnersIsDetected) {
   InstallToTheLastPage("page5-installed.bmp");
   EXPECT_EQ("QUILLORA|/passive /suppressclient\nPAGEWING|/S /lang=en\n", ReadBytes(log));

@@ -120,7 +120,7 @@ for entry in $languages; do
   fi
   echo "$tag: $((($(date +%s%N) - started) / 1000000)) ms"
   if [ -s "$out/driver.log" ]; then sed "s/^/$tag: /" "$out/driver.log" >&2; fi
-  for bmp in "$out"/page*.bmp; do
+  for bmp in "$out"/page*.bmp "$out"/focus-*.bmp; do
     if [ -f "$bmp" ]; then /usr/bin/convert "$bmp" "${bmp%.bmp}.png"; fi
   done
 done

@@ -244,8 +244,54 @@ TEST_F(LiteTextTest, ARealClickReachesTheOwnerAndTheFocusStaysWithTheParent) {
   SendMessageW(edit, WM_LBUTTONUP, 0, MAKELPARAM(point.x + 1, point.y + 2));
   EXPECT_EQ(std::vector<std::wstring>{L"quillora:tos"}, recorder.clicks);
   EXPECT_NE(edit, GetFocus());
+}
+
+// The keyboard reaches the links: Tab enters at the first, Shift+Tab at the last; Enter and Space open the
+// focused one as a click would; the dialog manager is asked for Tab only while another link follows.
+TEST_F(LiteTextTest, TheKeyboardMovesBetweenLinksAndOpensThem) {
+  ASSERT_TRUE(Render(control, kAgreement));
+  HWND sibling = CreateWindowExW(0, L"BUTTON", L"", WS_CHILD | WS_TABSTOP, 0, 0, 10, 10, parent, nullptr, nullptr,
+                                 nullptr);
+  EXPECT_TRUE(GetWindowLongPtrW(edit, GWL_STYLE) & WS_TABSTOP);
+  const struct {
+    const char* name;
+    bool shift;  // held while the focus arrives and the keys go
+    std::vector<WPARAM> keys;
+    int focused;
+    bool wantsTab;
+    std::vector<std::wstring> clicks;
+  } cases[] = {
+      {"Tab enters at the first link", false, {}, 0, true, {}},
+      {"Shift+Tab enters at the last", true, {}, 1, true, {}},
+      {"Space opens the first", false, {VK_SPACE}, 0, true, {L"quillora:tos"}},
+      {"Shift+Tab from the last goes back", true, {VK_TAB}, 0, false, {}},
+      {"other keys do nothing", false, {'A', VK_RIGHT}, 0, true, {}},
+      {"Tab, then Enter opens the second", false, {VK_TAB, VK_RETURN}, 1, false, {L"pagewing:tos"}},
+  };
+  for (const auto& c : cases) {
+    BYTE keys[256] = {};
+    keys[VK_SHIFT] = c.shift ? 0x80 : 0;
+    SetKeyboardState(keys);
+    SetFocus(sibling);
+    recorder.clicks.clear();
+    SetFocus(edit);
+    for (WPARAM key : c.keys) SendMessageW(edit, WM_KEYDOWN, key, 0);
+    EXPECT_EQ(edit, GetFocus()) << c.name;
+    EXPECT_EQ(c.focused, control.GetFocusedLink()) << c.name;
+    EXPECT_EQ(c.clicks, recorder.clicks) << c.name;
+    MSG tab = {edit, WM_KEYDOWN, VK_TAB, 0, 0, {0, 0}};
+    EXPECT_EQ(c.wantsTab, (SendMessageW(edit, WM_GETDLGCODE, VK_TAB, reinterpret_cast<LPARAM>(&tab)) &
+                           DLGC_WANTTAB) != 0)
+        << c.name;
+  }
+  BYTE keys[256] = {};
+  SetKeyboardState(keys);
+  SetFocus(parent);
+  EXPECT_EQ(-1, control.GetFocusedLink());
+  // Given back from outside (the window active again), the focus returns to the link that had it.
   SetFocus(edit);
-  EXPECT_EQ(parent, GetFocus());
+  EXPECT_EQ(1, control.GetFocusedLink());
+  EXPECT_EQ(L"Pagewing Terms of Use", control.GetLinkText(1));
 }
 
 int CALLBACK TakeFace(const LOGFONTW* font, const TEXTMETRICW*, DWORD, LPARAM face) {

@@ -149,6 +149,34 @@ void CInstallerProcess::PostCommand(int id) {
   PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(Control(id)));
 }
 
+void CInstallerProcess::PressKey(WORD key, bool shift) {
+  // Input goes to the foreground window: a program the last key started may still hold it.
+  WaitFor([&] {
+    SetForegroundWindow(window);
+    return GetForegroundWindow() == window;
+  }, 5000);
+  INPUT inputs[4] = {};
+  UINT count = 0;
+  auto add = [&](WORD vk, DWORD flags) {
+    inputs[count].type = INPUT_KEYBOARD;
+    inputs[count].ki.wVk = vk;
+    inputs[count].ki.dwFlags = flags;
+    ++count;
+  };
+  if (shift) add(VK_SHIFT, 0);
+  add(key, 0);
+  add(key, KEYEVENTF_KEYUP);
+  if (shift) add(VK_SHIFT, KEYEVENTF_KEYUP);
+  SendInput(count, inputs, sizeof(INPUT));
+}
+
+int CInstallerProcess::FocusedControl() const {
+  GUITHREADINFO info = {};
+  info.cbSize = sizeof(info);
+  if (!GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) || !info.hwndFocus) return 0;
+  return GetParent(info.hwndFocus) == window ? GetDlgCtrlID(info.hwndFocus) : 0;
+}
+
 HWND CInstallerProcess::WaitForMessageBox(DWORD timeoutMs) {
   WindowSearch search = {processId, nullptr, window, nullptr};
   WaitFor([&] {

@@ -44,6 +44,11 @@ class CInstallerProcess {
   void Click(int id);
   // Sends WM_COMMAND id without waiting: for commands that open a modal box or close the window.
   void PostCommand(int id);
+  // Presses and releases a key (with Shift held when asked) as the user would: the system's input goes to
+  // the window, brought to the foreground first. Returns at once; the program handles it in its own time.
+  void PressKey(WORD key, bool shift = false);
+  // The id of the program's control with the keyboard focus; 0 when none of its controls has it.
+  int FocusedControl() const;
 
   // A visible message box (#32770) of this process other than the main window; null when none in time.
   HWND WaitForMessageBox(DWORD timeoutMs);

@@ -1,6 +1,7 @@
 // Photographs every page of the real Installer.exe, for the screenshot check (tests/e2e/screens.sh):
 //   screens_driver <Installer.exe> <output folder> <server request log> [installer wait ms]
-// Writes page0.bmp ... page5.bmp and page0.json (the window's geometry and whether it is mirrored, the
+// Writes page0.bmp ... page5.bmp, focus-box.bmp and focus-start.bmp (the first page with the focus on the
+// agreement box and on the start button, focus cues shown) and page0.json (the window's geometry and whether it is mirrored, the
 // agreement group's rectangles as the picture shows them, where the agreement sentence ends and where each of
 // its characters stands, the program's language and colours, and the characters of its texts that the dialog
 // font cannot draw) into the output folder. The server must offer both
@@ -272,6 +273,25 @@ int wmain(int argc, wchar_t** argv) {
   bool ok = camera.Take(
       0, [&] { return installer.IsEnabled(IDOK); }, [&] { return installer.IsVisible(IDOK); });
   ok = ok && WriteGeometry(installer, argv[1], folder + L"\\page0.json");
+  // The focus cues, shown as once the keyboard is used: on the box (drawn around its sentence), then on
+  // the start button.
+  if (ok) {
+    HWND window = installer.Window();
+    SendMessageW(window, WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
+    const struct {
+      int id;
+      const wchar_t* name;
+    } focusShots[] = {{kAgreementBox, L"focus-box"}, {IDOK, L"focus-start"}};
+    for (const auto& shot : focusShots) {
+      SendMessageW(window, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(installer.Control(shot.id)), TRUE);
+      Sleep(kSettleMs);
+      if (installer.FocusedControl() != shot.id ||
+          !installer.Screenshot(folder + L"\\" + shot.name + L".bmp")) {
+        fwprintf(stderr, L"%ls: no picture with that focus\n", shot.name);
+        ok = false;
+      }
+    }
+  }
   if (ok) installer.PostCommand(IDOK);
   ok =
       ok && camera.Take(
