@@ -454,8 +454,9 @@ bool CXMLParser::FeedUtf8(const uint8_t* bytes, uint32_t count, Utf8Failure* fai
   if (state < 0) return false;
   uint32_t i = 0;
   while (i < count) {
-    if (state == 4 && !highSurrogatePending && !collecting) {
-      if (!ScanAttributes(bytes, count, &i, failure)) return false;
+    if (!highSurrogatePending) {
+      if (state == 2 && !ScanTagName(bytes, count, &i, failure)) return false;
+      if (state == 4 && !collecting && !ScanAttributes(bytes, count, &i, failure)) return false;
       if (i == count) break;
     }
     // As in Feed: ASCII that keeps the state goes in as one run; in states that keep every Char, so does
@@ -520,15 +521,55 @@ bool CXMLParser::FeedUtf8(const uint8_t* bytes, uint32_t count, Utf8Failure* fai
   return true;
 }
 
+bool CXMLParser::ScanAction(int action, const uint8_t* bytes, uint32_t unitAt, Utf8Failure* failure) {
+  bool replayed = false;  // only references replay, and no scanned action reads one
+  if (RunAction(action, &replayed)) return true;
+  // Stopped at the unit whose transition ran the action, as FeedPlainAscii reports it.
+  if (failure) *failure = Utf8Failure{false, unitAt, {static_cast<wchar_t>(bytes[unitAt]), 0}, 1};
+  return false;
+}
+
+bool CXMLParser::ScanTagName(const uint8_t* bytes, uint32_t count, uint32_t* at, Utf8Failure* failure) {
+  uint32_t i = *at;
+  const bool endTag = bytes[i] == '/';
+  const uint32_t nameStart = endTag ? i + 1 : i;
+  if (nameStart >= count || !IsAsciiClass(bytes[nameStart], xmlchar::kNameStart)) return true;
+  uint32_t nameEnd = nameStart + 1;
+  while (nameEnd < count && IsAsciiClass(bytes[nameEnd], xmlchar::kNameChar)) ++nameEnd;
+  if (nameEnd == count) return true;
+  const uint8_t next = bytes[nameEnd];
+  if (endTag ? next != '>' : (next != '>' && next != '/' && !IsTagBlank(next))) return true;
+
+  lineBreakPending = false;
+  ResetToken();
+  if (!AppendRun(bytes + nameStart, nameEnd - nameStart)) {
+    token.Free();
+    return Fail(kOutOfMemory);
+  }
+  collecting = true;
+  state = endTag ? 7 : 3;
+  if (!ScanAction(endTag ? kEndElement : IsTagBlank(next) ? kStartElement : kStartElementAndTagEnd, bytes, nameEnd,
+                  failure)) {
+    return false;
+  }
+  if (next == '>') {
+    // That transition leaves collecting on, so the '>' lands in the token, as it does unit by unit.
+    state = 0;
+    if (!Append(L'>')) {
+      token.Free();
+      return Fail(kOutOfMemory);
+    }
+  } else {
+    collecting = false;
+    state = next == '/' ? 5 : 4;
+  }
+  *at = nameEnd + 1;
+  return true;
+}
+
 bool CXMLParser::ScanAttributes(const uint8_t* bytes, uint32_t count, uint32_t* at, Utf8Failure* failure) {
   uint32_t i = *at;
-  // An action that fails stops the feed at the unit whose transition ran it, as FeedPlainAscii reports.
-  auto act = [&](int action, uint32_t unitAt) {
-    bool replayed = false;  // only references replay, and no action here reads one
-    if (RunAction(action, &replayed)) return true;
-    if (failure) *failure = Utf8Failure{false, unitAt, {static_cast<wchar_t>(bytes[unitAt]), 0}, 1};
-    return false;
-  };
+  auto act = [&](int action, uint32_t unitAt) { return ScanAction(action, bytes, unitAt, failure); };
   auto outOfMemory = [&]() {
     token.Free();
     return Fail(kOutOfMemory);

@@ -102,6 +102,11 @@ class CXMLParser {
   // bytes[*at] on in tight loops, with the events and tokens the transitions give, and stops before
   // anything else; *at moves past what was read. False when the parse failed.
   bool ScanAttributes(const uint8_t* bytes, uint32_t count, uint32_t* at, Utf8Failure* failure);
+  // In state 2 (after '<'): reads a plain ASCII element name and the unit after it (a blank, '>' or '/'),
+  // or "/name>", the same way; otherwise reads nothing.
+  bool ScanTagName(const uint8_t* bytes, uint32_t count, uint32_t* at, Utf8Failure* failure);
+  // Runs an action for the scanners; on failure fills failure for the unit at unitAt.
+  bool ScanAction(int action, const uint8_t* bytes, uint32_t unitAt, Utf8Failure* failure);
   const Transition* FindTransition(wchar_t unit);
   bool TestMatches(const Transition& transition, wchar_t unit);
   // Runs the action and token operations of a transition to another state. Returns false when the parse
