@@ -142,6 +142,7 @@ bool CInstallSession::FetchUrl(const std::wstring& url, CBuffer& buffer, const P
     return false;
   }
   CRetryingLoader loader(callback, kAgent, this, maximumBytes);
+  loader.SetCredentialOwner(window.Handle());
   callbackFailure = nullptr;
   bool loaded = loader.Load(buffer, url.c_str(), kRequestFlags);
   if (callbackFailure) std::rethrow_exception(std::exchange(callbackFailure, nullptr));

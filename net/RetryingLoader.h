@@ -35,6 +35,8 @@ class CRetryingLoader : private IUrlLoaderCallback {
   // The longest all the tries and waits of a Load may take together (0: no limit); past it the load fails
   // with ERROR_INTERNET_TIMEOUT.
   void SetTimeLimit(DWORD milliseconds) { timeLimitMs = milliseconds; }
+  // See CUrlLoader::SetCredentialOwner.
+  void SetCredentialOwner(HWND owner) { loader.SetCredentialOwner(owner); }
 
   // Of the last try.
   // ERROR_CANCELLED when a wait between tries was cut short.

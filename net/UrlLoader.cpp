@@ -82,7 +82,7 @@ class CReadSizer {
 // sides, so an abandoned worker finishes with its own state and never touches the caller's.
 class CUrlLoader::CTransfer {
  public:
-  enum class Kind { Error, Headers, BodyEnd };
+  enum class Kind { Error, Headers, BodyEnd, ProxyCredentials };
   struct Event {
     Kind kind;
     DWORD value;     // Error: the code; BodyEnd: 1 when the body ended by itself, 0 when the cap cut it
@@ -91,7 +91,7 @@ class CUrlLoader::CTransfer {
 
   CTransfer(const WinInetApi* api, std::shared_ptr<CUniqueT<InternetHandleTraits>> internet, const wchar_t* url,
             const wchar_t* headers, DWORD flags, DWORD maximumBytes, bool relaxCertificateChecks, CBuffer&& held,
-            bool resuming, DWORD total)
+            bool resuming, DWORD total, HWND credentialOwner)
       : api(api),
         internet(std::move(internet)),
         url(url ? url : L""),
@@ -102,7 +102,9 @@ class CUrlLoader::CTransfer {
         silenceLimitMs(g_silenceLimitMs),
         resuming(resuming),
         resumeTotal(total),
+        credentialOwner(credentialOwner),
         wake(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
+        credentialsGiven(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
         body(std::move(held)),
         lastActivity(GetTickCount()) {
     received = body.Length();
@@ -132,8 +134,11 @@ class CUrlLoader::CTransfer {
   // The caller gives up on the transfer: the request is closed (which ends a blocked read where the
   // platform allows it), and the worker stops at its next step. The first `keep` bytes (what the caller
   // was told it has) are copied out, unless the body has already changed hands.
+  HINTERNET Request() const { return request; }
+
   void Abandon(CBuffer& into, DWORD keep) {
     abandoned = true;
+    SetEvent(credentialsGiven.Get());
     CloseRequest();
     std::lock_guard<std::mutex> hold(lock);
     if (!handedOver) into.Assign(body.GetData(), keep < body.Length() ? keep : body.Length());
@@ -152,7 +157,10 @@ class CUrlLoader::CTransfer {
   const DWORD silenceLimitMs;
   const bool resuming;     // body holds the first bytes of the file; the request asks for the rest
   const DWORD resumeTotal;  // the whole file's length when known, else 0
+  const HWND credentialOwner;
   const CHandle wake;  // set when something new is there for the caller
+  const CHandle credentialsGiven;  // set when the caller has asked the user, or gave up
+  std::atomic<DWORD> credentialAnswer{0};
   std::atomic<bool> signalled{false};
   std::atomic<bool> abandoned{false};
   // Without a callback nobody is shown the progress: each read need not wake the caller.
@@ -231,6 +239,7 @@ class CUrlLoader::CTransfer {
     api->InternetSetOptionW(opened, INTERNET_OPTION_RECEIVE_TIMEOUT, &receiveTimeout, sizeof(receiveTimeout));
 
     QueryAnswer(opened);
+    if (!PassProxy(opened)) return false;
     if (resuming) {
       std::lock_guard<std::mutex> hold(lock);
       if (statusCode == HTTP_STATUS_OK) {
@@ -346,9 +355,42 @@ class CUrlLoader::CTransfer {
     return statusCode >= 200 && statusCode <= 299;
   }
 
+  // A proxy that wants a name and password: the caller asks the user, and the request goes again with
+  // what was given. False when the transfer ends here; otherwise the answer, a 407 included, is judged as
+  // any other.
+  bool PassProxy(HINTERNET opened) {
+    for (int asked = 0; statusCode == HTTP_STATUS_PROXY_AUTH_REQ; ++asked) {
+      if (asked == CUrlLoader::kCredentialTries || !credentialOwner || !credentialsGiven) return true;
+      // The refusal's own body goes first, so the connection can carry the request again.
+      char sink[4096];
+      DWORD read = 0;
+      while (api->InternetReadFile(opened, sink, sizeof(sink), &read) && read) {
+      }
+      Post(Kind::ProxyCredentials, 0);
+      WaitForSingleObject(credentialsGiven.Get(), INFINITE);
+      if (abandoned) return false;
+      if (credentialAnswer != ERROR_INTERNET_FORCE_RETRY) {
+        Error(ERROR_INTERNET_INCORRECT_PASSWORD);
+        return false;
+      }
+      if (!api->HttpSendRequestW(opened, nullptr, 0, nullptr, 0)) {
+        Error(GetLastError());
+        return false;
+      }
+      {
+        std::lock_guard<std::mutex> hold(lock);
+        lastActivity = GetTickCount();
+      }
+      QueryAnswer(opened);
+    }
+    return true;
+  }
+
   // What the answer says of itself, before its body: status, validator, Retry-After. Nothing here fails the
   // transfer; the status is judged again after the body.
   void QueryAnswer(HINTERNET handle) {
+    validator.clear();
+    retryAfterSeconds = MAXDWORD;
     DWORD size = sizeof(statusCode);
     if (!api->HttpQueryInfoW(handle, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &statusCode, &size, nullptr))
       statusCode = 0;
@@ -495,7 +537,7 @@ bool CUrlLoader::Start(CBuffer& buffer, const wchar_t* url, const wchar_t* heade
 
   auto transfer = std::make_shared<CTransfer>(api, internet, url, headers, flags, maximumBytes,
                                               relaxCertificateChecks, resuming ? std::move(buffer) : CBuffer(),
-                                              resuming, total);
+                                              resuming, total, credentialOwner);
   transfer->wantsProgress = callback != nullptr;
   if (!transfer->wake) {
     if (resuming) buffer = std::move(transfer->body);
@@ -583,6 +625,21 @@ bool CUrlLoader::Follow(CTransfer& transfer, CBuffer& buffer, bool& cancel) {
           // A resumed body starts at what is held.
           if (!report(event.received)) return abandon(0);
           break;
+        case CTransfer::Kind::ProxyCredentials: {
+          // The system's dialog, modal to our window; the worker waits for its answer.
+          DWORD answer = api->InternetErrorDlg(
+              credentialOwner, transfer.Request(), ERROR_INTERNET_INCORRECT_PASSWORD,
+              FLAGS_ERROR_UI_FILTER_FOR_ERRORS | FLAGS_ERROR_UI_FLAGS_CHANGE_OPTIONS | FLAGS_ERROR_UI_FLAGS_GENERATE_DATA,
+              nullptr);
+          {
+            // However long the user took, the line was not silent meanwhile.
+            std::lock_guard<std::mutex> hold(transfer.lock);
+            transfer.lastActivity = GetTickCount();
+          }
+          transfer.credentialAnswer = answer;
+          SetEvent(transfer.credentialsGiven.Get());
+          break;
+        }
         case CTransfer::Kind::BodyEnd:
           if (event.received != reported && !report(event.received)) return abandon(0);
           // The read that found the end is reported too, as the repeat of the final total.

@@ -76,6 +76,12 @@ class CUrlLoader {
   // The longest a Load may take in all, however steadily its bytes come; it then fails with
   // ERROR_INTERNET_TIMEOUT. 0: no limit (the default).
   void SetTimeLimit(DWORD milliseconds) { timeLimitMs = milliseconds; }
+  // A proxy that asks for a name and password (407) is answered through the system's dialog for it, owned
+  // by this window, on the calling thread; the request then goes again, at most kCredentialTries times.
+  // Cancelled there, the load fails with ERROR_INTERNET_INCORRECT_PASSWORD. Without an owner (the default)
+  // nobody is asked and the 407 is the answer.
+  void SetCredentialOwner(HWND owner) { credentialOwner = owner; }
+  static const int kCredentialTries = 3;
 
   // Sets a cookie for url; false (with OnError) when the platform refuses it.
   bool SetCookie(const wchar_t* url, const wchar_t* name, const wchar_t* value);
@@ -117,6 +123,7 @@ class CUrlLoader {
   std::wstring validator;
   DWORD retryAfterSeconds = MAXDWORD;
   DWORD timeLimitMs = 0;
+  HWND credentialOwner = nullptr;
   DWORD connectTimeout;
   DWORD sendTimeout;
   DWORD receiveTimeout;

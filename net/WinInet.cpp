@@ -18,7 +18,9 @@ const WinInetApi* WinInet() {
         (table.InternetReadFileExW = SystemProc<decltype(table.InternetReadFileExW)>(dll, "InternetReadFileExW")) &&
         (table.InternetSetOptionW = SystemProc<decltype(table.InternetSetOptionW)>(dll, "InternetSetOptionW")) &&
         (table.InternetQueryOptionW = SystemProc<decltype(table.InternetQueryOptionW)>(dll, "InternetQueryOptionW")) &&
-        (table.InternetSetCookieW = SystemProc<decltype(table.InternetSetCookieW)>(dll, "InternetSetCookieW"));
+        (table.InternetSetCookieW = SystemProc<decltype(table.InternetSetCookieW)>(dll, "InternetSetCookieW")) &&
+        (table.HttpSendRequestW = SystemProc<decltype(table.HttpSendRequestW)>(dll, "HttpSendRequestW")) &&
+        (table.InternetErrorDlg = SystemProc<decltype(table.InternetErrorDlg)>(dll, "InternetErrorDlg"));
     return complete ? &table : nullptr;
   }();
   if (!api) SetLastError(ERROR_PROC_NOT_FOUND);

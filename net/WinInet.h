@@ -17,6 +17,8 @@ struct WinInetApi {
   decltype(&::InternetSetOptionW) InternetSetOptionW;
   decltype(&::InternetQueryOptionW) InternetQueryOptionW;
   decltype(&::InternetSetCookieW) InternetSetCookieW;
+  decltype(&::HttpSendRequestW) HttpSendRequestW;
+  decltype(&::InternetErrorDlg) InternetErrorDlg;
 };
 
 // The functions, or null (last error set) when wininet.dll or one of them cannot be had.

@@ -42,6 +42,8 @@ void WriteFile(const std::wstring& file, const std::string& bytes) {
 
 bool Available() { return !Environment(L"CORVANE_SERVER_ROOT").empty() && !Environment(L"CORVANE_HTTP_PORT").empty(); }
 
+std::wstring ProxyAddress() { return L"127.0.0.1:" + Environment(L"CORVANE_PROXY_PORT"); }
+
 std::wstring Url(bool https, const std::wstring& path) {
   return (https ? L"https://localhost:" + Environment(L"CORVANE_HTTPS_PORT")
                 : L"http://localhost:" + Environment(L"CORVANE_HTTP_PORT")) +

@@ -12,6 +12,8 @@ bool Available();
 // http(s)://localhost:PORT + path (path starts with '/').
 std::wstring Url(bool https, const std::wstring& path);
 // Serves body at path; meta (JSON) scripts the answer (status, reason, mode...), empty for a plain 200.
+// The server's HTTP proxy as "127.0.0.1:PORT" (see update_server.py).
+std::wstring ProxyAddress();
 void Put(const std::wstring& path, const std::string& body, const std::string& meta = "");
 void Remove(const std::wstring& path);
 // The request log, one JSON line per request, in arrival order.

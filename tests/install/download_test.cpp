@@ -130,6 +130,7 @@ TEST_F(DownloadProduct, TriesAgainAndResumesOnlyTheSameFile) {
     size_t requests;
     size_t resumed;      // requests that asked for the rest only
     bool expected;
+    bool cancelBetween = false;  // the user cancels once the first answer is in
   } cases[] = {
       {"breaks once, strong ETag", R"({"mode": "drop", "drop_after": 30000, "times": 1, "validator": "etag"})", false,
        2, 1, true},
@@ -144,6 +145,7 @@ TEST_F(DownloadProduct, TriesAgainAndResumesOnlyTheSameFile) {
        true, 2, 1, true},
       {"always breaks", R"({"mode": "drop", "drop_after": 30000, "validator": "etag"})", false, 4, 3, false},
       {"gone", R"({"status": 404})", false, 1, 0, false},
+      {"cancelled while waiting to try again", R"({"status": 503})", false, 1, 0, false, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -152,18 +154,22 @@ TEST_F(DownloadProduct, TriesAgainAndResumesOnlyTheSameFile) {
     size_t before = local_server::Requests().size();
     CScriptedWindow window;
     bool replaced = false;
+    CInstallSession* sessionPointer = nullptr;
     window.onPump = [&] {
       // Between the tries: the first answer has been logged and the second not yet.
+      if (c.cancelBetween && local_server::Requests().size() > before) sessionPointer->cancelRequested = true;
       if (c.replaced && !replaced && local_server::Requests().size() == before + 1) {
         replaced = true;
         local_server::Put(L"/installers/QuilloraSetup.exe", replacement, R"({"validator": "etag"})");
       }
     };
     CInstallSession session(window);
+    sessionPointer = &session;
     ProductInfo& product = session.quillora;
     product.failureText = English(31042);
     product.location = local_server::Url(true, L"/installers/QuilloraSetup.exe");
     product.length = c.replaced ? 0 : first.size();
+    DWORD start = GetTickCount();
     std::wstring path, error;
     CProgress progress;
     EXPECT_EQ(c.expected, session.DownloadProduct(product, path, error, &progress));
@@ -175,6 +181,9 @@ TEST_F(DownloadProduct, TriesAgainAndResumesOnlyTheSameFile) {
     EXPECT_EQ(c.expected, FileExists(Downloaded(L"QuilloraSetup.exe").c_str(), true));
     if (c.expected) {
       EXPECT_EQ(c.replaced ? replacement : first, ReadBytes(path));
+    } else if (c.cancelBetween) {
+      EXPECT_EQ(L"", error);  // a cancel is told nothing
+      EXPECT_LT(GetTickCount() - start, 1000u);
     } else {
       EXPECT_EQ(English(31042), error);
     }
