@@ -233,17 +233,27 @@ TEST_F(UrlLoader, CancelOnTheFirstReportReadsNothing) {
   EXPECT_EQ(1u, recorder.events[2].a);
 }
 
+// What arrived stays only for a caller that asked for it (one that resumes), and then exactly what the
+// reports told of.
 TEST_F(UrlLoader, CancelMidwayKeepsWhatArrived) {
   // Sent in pieces, so the third report comes while the body is still on its way.
-  local_server::Put(L"/loader/cancel-late", Pattern(300000), R"({"mode": "trickle", "chunk": 16384, "delay_ms": 40})");
-  CRecorder recorder(2);
-  CUrlLoader loader(&recorder, L"Quillora");
-  CBuffer buffer;
-  EXPECT_FALSE(loader.Load(buffer, local_server::Url(false, L"/loader/cancel-late").c_str(), nullptr, kFlags));
-  EXPECT_EQ('E', recorder.events.back().kind);
-  EXPECT_EQ(1u, recorder.events.back().a);
-  EXPECT_LT(buffer.Length(), 300000u);
-  EXPECT_EQ(recorder.Progress().size(), 3u);
+  const std::string body = Pattern(300000);
+  local_server::Put(L"/loader/cancel-late", body, R"({"mode": "trickle", "chunk": 16384, "delay_ms": 40})");
+  for (bool keep : {true, false}) {
+    SCOPED_TRACE(keep ? "kept" : "not kept");
+    CRecorder recorder(2);
+    CUrlLoader loader(&recorder, L"Quillora");
+    loader.KeepPartialBody(keep);
+    CBuffer buffer;
+    EXPECT_FALSE(loader.Load(buffer, local_server::Url(false, L"/loader/cancel-late").c_str(), nullptr, kFlags));
+    EXPECT_EQ('E', recorder.events.back().kind);
+    EXPECT_EQ(1u, recorder.events.back().a);
+    ASSERT_EQ(recorder.Progress().size(), 3u);
+    EXPECT_LT(buffer.Length(), 300000u);
+    EXPECT_EQ(keep ? recorder.Progress().back().a : 0u, buffer.Length());
+    EXPECT_EQ(buffer.Length(), loader.BytesReceived());
+    EXPECT_EQ(0, memcmp(buffer.GetData(), body.data(), buffer.Length()));
+  }
 }
 
 // A line that falls silent (before the answer, right after it, or in the middle of the body) never holds
