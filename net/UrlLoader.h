@@ -46,8 +46,8 @@ struct InternetHandleTraits {
 
 class CUrlLoader {
  public:
-  // Timeouts in seconds (0: a little longer than kSilenceLimitMs); maximumBytes 0: no cap. relaxCertificateChecks
-  // accepts expired certificates and skips revocation; the program never turns it on.
+  // Timeouts in seconds (0: a little longer than kSilenceLimitMs); maximumBytes 0: no cap.
+  // relaxCertificateChecks accepts expired certificates and skips revocation; the program never turns it on.
   CUrlLoader(IUrlLoaderCallback* callback, const wchar_t* agent, DWORD connectTimeout = 0,
              DWORD sendTimeout = 0, DWORD receiveTimeout = 0, DWORD maximumBytes = 0,
              bool relaxCertificateChecks = false);

@@ -395,17 +395,12 @@ TEST_F(UrlLoader, ALoadRightAfterAnAbandonedOneGetsItsOwnBody) {
 // fails nor leaves handles behind.
 TEST_F(UrlLoader, AbandonedTransfersCleanUpAfterThemselves) {
   local_server::Put(L"/loader/stall-often", Pattern(100000), R"({"mode": "stall", "after": 1000, "stall_ms": 1500})");
-  auto handles = [] {
-    DWORD count = 0;
-    GetProcessHandleCount(GetCurrentProcess(), &count);
-    return count;
-  };
   { // the first transfer loads what every later one shares
     CUrlLoader loader(nullptr, L"Quillora");
     CBuffer buffer;
     loader.Load(buffer, local_server::Url(false, L"/loader/headers").c_str(), nullptr, kFlags);
   }
-  DWORD before = handles();
+  DWORD before = HandleCount();
   for (int i = 0; i < 20; ++i) {
     SCOPED_TRACE(i);
     CRecorder recorder(-1, 150);
@@ -416,10 +411,10 @@ TEST_F(UrlLoader, AbandonedTransfersCleanUpAfterThemselves) {
     EXPECT_LT(recorder.ended - recorder.cancelledAt, 1000u);
   }
   // The workers end once the server gives up on them.
-  DWORD after = handles();
+  DWORD after = HandleCount();
   for (int wait = 0; wait < 100 && after > before + 2; ++wait) {
     Sleep(100);
-    after = handles();
+    after = HandleCount();
   }
   EXPECT_LE(after, before + 2);
 }
