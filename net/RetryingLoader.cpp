@@ -54,6 +54,8 @@ bool CRetryingLoader::Load(CBuffer& buffer, const wchar_t* url, DWORD flags) {
   for (;;) {
     ++tries;
     if (timeLimitMs) loader.SetTimeLimit(left());
+    // What a failed try held is what the next one resumes from; after the last there is no next.
+    loader.KeepPartialBody(tries < kTries);
     const bool resuming = buffer.Length() > 0;
     loaded = resuming ? loader.Resume(buffer, url, validator, total, flags) : loader.Load(buffer, url, nullptr, flags);
     if (loaded || cancelled || tries == kTries || !MayPass(loader.LastError(), loader.StatusCode())) break;
@@ -103,6 +105,8 @@ void CRetryingLoader::OnBegin(CUrlLoader*, const wchar_t*, DWORD) {}
 
 void CRetryingLoader::OnProgress(CUrlLoader* inner, DWORD received, DWORD contentLength, bool* cancel) {
   callback->OnProgress(inner, received, contentLength, cancel);
+  // Nothing resumes a cancelled load: its bytes are worth no copy.
+  if (*cancel) loader.KeepPartialBody(false);
 }
 
 void CRetryingLoader::OnError(CUrlLoader* inner, DWORD error) { callback->OnError(inner, error); }

@@ -22,6 +22,15 @@ const DWORD kSilentReportIntervalMs = 100;
 // A read asks for at most this long of data at the rate measured so far.
 const double kReadSeconds = 0.25;
 const DWORD kLargestRead = 1u << 20;
+// A body of unknown size gets address space up to this much (or its cap), and at least kSmallestSpace.
+// A finished body no longer than kSmallestSpace moves to the heap, so it holds no reservation: copying it
+// takes moments, and a 32-bit process has little address space to spare.
+const DWORD kLargestSpace = 1u << 30;
+const DWORD kSmallestSpace = 16u << 20;
+
+// How long a transfer's own timeouts let a platform call wait: a little beyond the moment its caller
+// stops waiting for it, so a worker whose caller gave up ends by itself soon after.
+DWORD WorkerTimeoutMs(DWORD silenceLimitMs) { return silenceLimitMs + silenceLimitMs / 4 + 1000; }
 
 // Text in the thread's ANSI code page, for InternetOpenUrlA.
 std::string ToAnsi(const wchar_t* text) {
@@ -89,11 +98,10 @@ class CUrlLoader::CTransfer {
     DWORD received;  // body bytes held when it happened
   };
 
-  CTransfer(const WinInetApi* api, std::shared_ptr<CUniqueT<InternetHandleTraits>> internet, const wchar_t* url,
+  CTransfer(const WinInetApi* api, CUniqueT<InternetHandleTraits>&& session, const wchar_t* url,
             const wchar_t* headers, DWORD flags, DWORD maximumBytes, bool relaxCertificateChecks, CBuffer&& held,
             bool resuming, DWORD total, HWND credentialOwner)
       : api(api),
-        internet(std::move(internet)),
         url(url ? url : L""),
         ansi(headers && *headers),
         flags(flags),
@@ -106,7 +114,8 @@ class CUrlLoader::CTransfer {
         wake(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
         credentialsGiven(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
         body(std::move(held)),
-        lastActivity(GetTickCount()) {
+        lastActivity(GetTickCount()),
+        session(std::move(session)) {
     received = body.Length();
     if (ansi) {
       // Extra headers go through the ANSI entry point, so the URL travels with them in the same code page.
@@ -118,35 +127,50 @@ class CUrlLoader::CTransfer {
   CTransfer& operator=(const CTransfer&) = delete;
 
   static void Run(std::shared_ptr<CTransfer> self) noexcept {
+    bool result = false;
+    std::exception_ptr failure;
     try {
-      self->result = self->Transfer();
+      result = self->Transfer();  // closes the request on every way out
+      self->ReleaseSpareSpace();
     } catch (...) {
-      self->failure = std::current_exception();
+      failure = std::current_exception();
     }
-    self->CloseRequest();
+    CUniqueT<InternetHandleTraits> session;
     {
       std::lock_guard<std::mutex> hold(self->lock);
+      session = std::move(self->session);
+      self->result = result;
+      self->failure = failure;
       self->finished = true;
     }
+    session.Reset();
     self->Signal();
   }
 
-  // The caller gives up on the transfer: the request is closed (which ends a blocked read where the
-  // platform allows it), and the worker stops at its next step. The first `keep` bytes (what the caller
-  // was told it has) are copied out, unless the body has already changed hands.
-  HINTERNET Request() const { return request; }
-
-  void Abandon(CBuffer& into, DWORD keep) {
-    abandoned = true;
-    SetEvent(credentialsGiven.Get());
-    CloseRequest();
+  // The caller gives up on the transfer; the worker stops at its next step and closes its own handles, so
+  // no handle is closed while the worker may still use its number (WinInet hands a freed number to the
+  // next handle it opens, and the stale worker would read another transfer's answer). Only while the URL
+  // is being opened, when there is no request yet, is the session closed from here: that ends a pending
+  // open where the platform allows it, and the worker then touches nothing that came of it.
+  void Abandon() {
+    CUniqueT<InternetHandleTraits> closing;
     std::lock_guard<std::mutex> hold(lock);
-    if (!handedOver) into.Assign(body.GetData(), keep < body.Length() ? keep : body.Length());
+    abandoned = true;
+    if (opening) closing = std::move(session);
+    // A worker waiting for the user's proxy password waits no more.
+    SetEvent(credentialsGiven.Get());
+  }
+
+  // The first `count` bytes the worker holds (at most what it has), unless the body has already changed
+  // hands. Safe while the worker runs: it only ever writes beyond what it has counted.
+  bool CopyHeld(CBuffer& into, DWORD count) {
+    std::lock_guard<std::mutex> hold(lock);
+    if (handedOver) return true;
+    return into.Assign(body.GetData(), count < body.Length() ? count : body.Length());
   }
 
   // Set before the worker starts, read-only afterwards.
   const WinInetApi* const api;
-  const std::shared_ptr<CUniqueT<InternetHandleTraits>> internet;
   const std::wstring url;
   const bool ansi;
   std::string ansiUrl;
@@ -161,6 +185,8 @@ class CUrlLoader::CTransfer {
   const CHandle wake;  // set when something new is there for the caller
   const CHandle credentialsGiven;  // set when the caller has asked the user, or gave up
   std::atomic<DWORD> credentialAnswer{0};
+  // The request the user is asked about; set before its ProxyCredentials event, valid while the worker waits.
+  HINTERNET credentialRequest = nullptr;
   std::atomic<bool> signalled{false};
   std::atomic<bool> abandoned{false};
   // Without a callback nobody is shown the progress: each read need not wake the caller.
@@ -168,11 +194,9 @@ class CUrlLoader::CTransfer {
 
   // The worker's alone until `finished`; the caller reads them afterwards (or copies the body under lock).
   CBuffer body;
-  bool result = false;
   DWORD statusCode = 0;
   std::wstring statusText;
   DWORD contentLength = 0;
-  std::exception_ptr failure;
   // Of the answer; written before its Headers event, so the caller may read them once it has seen that.
   std::wstring validator;
   DWORD retryAfterSeconds = MAXDWORD;
@@ -185,6 +209,8 @@ class CUrlLoader::CTransfer {
   DWORD received = 0;
   DWORD lastActivity;  // GetTickCount when the last bytes (or the answer) arrived
   bool finished = false;
+  bool result = false;  // set with `finished`
+  std::exception_ptr failure;
 
  private:
   void Signal() {
@@ -201,29 +227,43 @@ class CUrlLoader::CTransfer {
 
   void Error(DWORD code) { Post(Kind::Error, code); }
 
-  void CloseRequest() {
-    if (HINTERNET handle = request.exchange(nullptr)) {
-      DWORD error = GetLastError();
-      api->InternetCloseHandle(handle);
-      SetLastError(error);
-    }
+  // A body that ended well inside its reservation moves to the heap, which gives the space back.
+  void ReleaseSpareSpace() {
+    std::lock_guard<std::mutex> hold(lock);
+    if (!spacious || body.Length() > kSmallestSpace) return;
+    CBuffer small;
+    if (body.Length() && !small.Assign(body.GetData(), body.Length())) return;  // it stays where it is
+    body = std::move(small);
   }
 
   bool Transfer() {
-    HINTERNET opened = ansi ? api->InternetOpenUrlA(internet->Get(), ansiUrl.c_str(), ansiHeaders.c_str(),
-                                                    static_cast<DWORD>(ansiHeaders.size()), flags, 0)
-                            : api->InternetOpenUrlW(internet->Get(), url.c_str(), nullptr, 0, flags, 0);
-    if (!opened) {
-      Error(GetLastError());
-      return false;
-    }
-    request = opened;
-    // The caller may have given up while the request was being opened.
-    if (abandoned) return false;
+    HINTERNET parent;
     {
       std::lock_guard<std::mutex> hold(lock);
+      if (abandoned) return false;
+      opening = true;
+      parent = session.Get();
+    }
+    HINTERNET opened = ansi ? api->InternetOpenUrlA(parent, ansiUrl.c_str(), ansiHeaders.c_str(),
+                                                    static_cast<DWORD>(ansiHeaders.size()), flags, 0)
+                            : api->InternetOpenUrlW(parent, url.c_str(), nullptr, 0, flags, 0);
+    const DWORD openError = GetLastError();
+    CUniqueT<InternetHandleTraits> request;
+    {
+      std::lock_guard<std::mutex> hold(lock);
+      opening = false;
+      // The caller closed the session during the open, and with it whatever the open made: the number
+      // returned may already name somebody else's handle.
+      if (!session) return false;
+      request.Reset(opened);
       lastActivity = GetTickCount();
     }
+    if (!opened) {
+      Error(openError);
+      return false;
+    }
+    // The caller may have given up while the request was being opened.
+    if (abandoned) return false;
 
     if (relaxCertificateChecks) {
       DWORD security = 0;
@@ -233,9 +273,10 @@ class CUrlLoader::CTransfer {
         api->InternetSetOptionW(opened, INTERNET_OPTION_SECURITY_FLAGS, &security, sizeof(security));
       }
     }
-    // The caller fails a silent transfer at its limit; this lets an abandoned worker that is blocked in a
-    // read end by itself a little later (some platforms do not end a read when its handle is closed).
-    DWORD receiveTimeout = silenceLimitMs + silenceLimitMs / 4 + 1000;
+    // The caller fails a silent transfer at its limit and leaves the worker to end by itself: this ends a
+    // read blocked on a silent line a little later (some platforms apply the session's timeout only to
+    // the open).
+    DWORD receiveTimeout = WorkerTimeoutMs(silenceLimitMs);
     api->InternetSetOptionW(opened, INTERNET_OPTION_RECEIVE_TIMEOUT, &receiveTimeout, sizeof(receiveTimeout));
 
     QueryAnswer(opened);
@@ -258,8 +299,9 @@ class CUrlLoader::CTransfer {
     const DWORD base = body.Length();
 
     DWORD size = sizeof(contentLength);
-    if (!api->HttpQueryInfoW(opened, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &contentLength, &size,
-                             nullptr)) {
+    const bool announced = api->HttpQueryInfoW(opened, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER,
+                                               &contentLength, &size, nullptr) != FALSE;
+    if (!announced) {
       // Chunked and close-delimited bodies announce no length: reported, and the transfer goes on.
       contentLength = 0;
       Error(GetLastError());
@@ -281,10 +323,11 @@ class CUrlLoader::CTransfer {
         // An announced length is reserved once, so a large body is one allocation and never copied on
         // growth. A length that cannot be had (an absurd announcement) falls back to growing.
         if (expected > base) body.Reserve(expected - base);
-      } else if (!body.Data()) {
-        // Unknown size: address space now, memory as the body grows, so it is never copied.
-        for (DWORD space = maximumBytes ? maximumBytes : 1u << 30; space >= (16u << 20); space /= 2) {
-          if (body.ReserveAddressSpace(space)) break;
+      } else if (!announced && !body.Data()) {
+        // Unknown size: address space now, memory as the body grows, so it is never copied. (An announced
+        // empty body needs no room at all.)
+        for (DWORD space = maximumBytes ? maximumBytes : kLargestSpace; space >= kSmallestSpace; space /= 2) {
+          if ((spacious = body.ReserveAddressSpace(space))) break;
         }
       }
     }
@@ -366,6 +409,7 @@ class CUrlLoader::CTransfer {
       DWORD read = 0;
       while (api->InternetReadFile(opened, sink, sizeof(sink), &read) && read) {
       }
+      credentialRequest = opened;
       Post(Kind::ProxyCredentials, 0);
       WaitForSingleObject(credentialsGiven.Get(), INFINITE);
       if (abandoned) return false;
@@ -439,7 +483,11 @@ class CUrlLoader::CTransfer {
     return !statusText.empty();
   }
 
-  std::atomic<HINTERNET> request{nullptr};
+  bool spacious = false;  // the body lies in address space reserved for it
+
+  // Under lock. The session is the worker's to close, unless the caller closes it during the open.
+  CUniqueT<InternetHandleTraits> session;
+  bool opening = false;  // the worker is in (or about to enter) the open
 };
 
 void CUrlLoader::SetSilenceLimitForTesting(DWORD milliseconds) {
@@ -462,20 +510,20 @@ void CUrlLoader::Fail(DWORD error) {
   if (callback) callback->OnError(this, error);
 }
 
-bool CUrlLoader::OpenInternet() {
-  if (internet) return true;
+CUniqueT<InternetHandleTraits> CUrlLoader::OpenSession() {
   if (!api) {
     Fail(ERROR_MOD_NOT_FOUND);
-    return false;
+    return CUniqueT<InternetHandleTraits>();
   }
-  CUniqueT<InternetHandleTraits> opened(
+  CUniqueT<InternetHandleTraits> session(
       api->InternetOpenW(agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-  if (!opened) {
+  if (!session) {
     Fail(GetLastError());
-    return false;
+    return session;
   }
-  internet = std::make_shared<CUniqueT<InternetHandleTraits>>(std::move(opened));
-  // Applied once, to the handle that every request of this loader shares.
+  // Before the open, which inherits them: without them only the platform's defaults would bound an open
+  // that nobody waits for any more.
+  const DWORD fallbackMs = WorkerTimeoutMs(g_silenceLimitMs);
   const struct {
     DWORD option;
     DWORD seconds;
@@ -483,15 +531,26 @@ bool CUrlLoader::OpenInternet() {
                   {INTERNET_OPTION_SEND_TIMEOUT, sendTimeout},
                   {INTERNET_OPTION_RECEIVE_TIMEOUT, receiveTimeout}};
   for (const auto& t : timeouts) {
-    if (t.seconds) SetTimeoutOption(t.option, t.seconds);
+    DWORD milliseconds = t.seconds ? t.seconds * 1000 : fallbackMs;
+    api->InternetSetOptionW(session.Get(), t.option, &milliseconds, sizeof(milliseconds));
   }
-  return true;
+  return session;
 }
 
 bool CUrlLoader::SetTimeoutOption(DWORD option, DWORD seconds) {
-  if (!internet) return false;
-  DWORD milliseconds = seconds * 1000;
-  return api->InternetSetOptionW(internet->Get(), option, &milliseconds, sizeof(milliseconds)) != FALSE;
+  switch (option) {
+    case INTERNET_OPTION_CONNECT_TIMEOUT:
+      connectTimeout = seconds;
+      return true;
+    case INTERNET_OPTION_SEND_TIMEOUT:
+      sendTimeout = seconds;
+      return true;
+    case INTERNET_OPTION_RECEIVE_TIMEOUT:
+      receiveTimeout = seconds;
+      return true;
+    default:
+      return false;
+  }
 }
 
 bool CUrlLoader::SetCookie(const wchar_t* url, const wchar_t* name, const wchar_t* value) {
@@ -530,12 +589,13 @@ bool CUrlLoader::Start(CBuffer& buffer, const wchar_t* url, const wchar_t* heade
   const bool resuming = !ifRange.empty();
 
   if (callback) callback->OnBegin(this, url, flags);
-  if (!OpenInternet()) {
+  CUniqueT<InternetHandleTraits> session = OpenSession();
+  if (!session) {
     if (callback) callback->OnEnd(this, false);
     return false;
   }
 
-  auto transfer = std::make_shared<CTransfer>(api, internet, url, headers, flags, maximumBytes,
+  auto transfer = std::make_shared<CTransfer>(api, std::move(session), url, headers, flags, maximumBytes,
                                               relaxCertificateChecks, resuming ? std::move(buffer) : CBuffer(),
                                               resuming, total, credentialOwner);
   transfer->wantsProgress = callback != nullptr;
@@ -558,14 +618,48 @@ bool CUrlLoader::Start(CBuffer& buffer, const wchar_t* url, const wchar_t* heade
   try {
     result = Follow(*transfer, buffer, cancel);
   } catch (...) {
-    // The end is reported on every way out, after the request is closed, even when memory ran out.
-    transfer->Abandon(buffer, MAXDWORD);
+    // The end is reported on every way out, even when memory ran out.
+    transfer->Abandon();
     if (callback) callback->OnEnd(this, cancel);
     throw;
   }
   if (callback) callback->OnEnd(this, cancel);
-  if (transfer->failure) std::rethrow_exception(transfer->failure);
+  std::exception_ptr failure;
+  {
+    // An abandoned worker may be failing right now: only a finished one's failure is the caller's.
+    std::lock_guard<std::mutex> hold(transfer->lock);
+    if (transfer->finished) failure = transfer->failure;
+  }
+  if (failure) std::rethrow_exception(failure);
   return result;
+}
+
+void CUrlLoader::CopyHeldBytes(CTransfer& transfer, CBuffer& into, DWORD count) {
+  // A large body takes a while to copy: a thread of its own does it while this one keeps its window
+  // answering. A quit message stays queued for the loop that waits for it; the copy ends regardless.
+  struct Copy {
+    CTransfer& transfer;
+    CBuffer& into;
+    DWORD count;
+    static DWORD WINAPI Run(void* self) {
+      Copy& copy = *static_cast<Copy*>(self);
+      copy.transfer.CopyHeld(copy.into, copy.count);
+      return 0;
+    }
+  } copy{transfer, into, count};
+  CHandle copier(CreateThread(nullptr, 0, &Copy::Run, &copy, 0, nullptr));
+  if (!copier) {
+    transfer.CopyHeld(into, count);
+    return;
+  }
+  HANDLE done = copier.Get();
+  bool pumping = true;
+  while (pumping && MsgWaitForMultipleObjectsEx(1, &done, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE) ==
+                        WAIT_OBJECT_0 + 1) {
+    pumping = PumpMessages();
+  }
+  // The copy works on this frame's objects: it must be over before they are.
+  WaitForSingleObject(done, INFINITE);
 }
 
 bool CUrlLoader::Follow(CTransfer& transfer, CBuffer& buffer, bool& cancel) {
@@ -588,9 +682,11 @@ bool CUrlLoader::Follow(CTransfer& transfer, CBuffer& buffer, bool& cancel) {
     return !cancel;
   };
   DWORD received = 0;
-  // A cancel keeps what the reports told of; a failure what had arrived.
+  // A cancel keeps what the reports told of; a failure what had arrived; either only when asked to.
   auto abandon = [&](DWORD error) {
-    transfer.Abandon(buffer, error ? received : reported);
+    transfer.Abandon();
+    buffer.SetLength(0);
+    if (keepPartialBody) CopyHeldBytes(transfer, buffer, error ? received : reported);
     bytesReceived = buffer.Length();
     if (error) Fail(error);
     return false;
@@ -628,7 +724,7 @@ bool CUrlLoader::Follow(CTransfer& transfer, CBuffer& buffer, bool& cancel) {
         case CTransfer::Kind::ProxyCredentials: {
           // The system's dialog, modal to our window; the worker waits for its answer.
           DWORD answer = api->InternetErrorDlg(
-              credentialOwner, transfer.Request(), ERROR_INTERNET_INCORRECT_PASSWORD,
+              credentialOwner, transfer.credentialRequest, ERROR_INTERNET_INCORRECT_PASSWORD,
               FLAGS_ERROR_UI_FILTER_FOR_ERRORS | FLAGS_ERROR_UI_FLAGS_CHANGE_OPTIONS | FLAGS_ERROR_UI_FLAGS_GENERATE_DATA,
               nullptr);
           {

@@ -17,7 +17,8 @@
 class CUrlLoader;
 
 // Called on the thread that called Load. Order within one Load: OnBegin, then OnProgress/OnError as the
-// transfer goes, then exactly one OnEnd after the request handle is closed. Load pumps the thread's messages
+// transfer goes, then exactly one OnEnd: after the request handle is closed, or once the transfer is left
+// to its worker, which closes it. Load pumps the thread's messages
 // while it waits; an implementation may pump more inside these calls.
 class IUrlLoaderCallback {
  public:
@@ -45,8 +46,8 @@ struct InternetHandleTraits {
 
 class CUrlLoader {
  public:
-  // Timeouts in seconds (0: the platform's default); maximumBytes 0: no cap. relaxCertificateChecks
-  // accepts expired certificates and skips revocation; the program never turns it on.
+  // Timeouts in seconds (0: a little longer than kSilenceLimitMs); maximumBytes 0: no cap.
+  // relaxCertificateChecks accepts expired certificates and skips revocation; the program never turns it on.
   CUrlLoader(IUrlLoaderCallback* callback, const wchar_t* agent, DWORD connectTimeout = 0,
              DWORD sendTimeout = 0, DWORD receiveTimeout = 0, DWORD maximumBytes = 0,
              bool relaxCertificateChecks = false);
@@ -59,7 +60,7 @@ class CUrlLoader {
   // Fails with ERROR_INTERNET_TIMEOUT when nothing arrives for kSilenceLimitMs (connecting, the handshake,
   // the headers or the body), and with ERROR_CANCELLED when a WM_QUIT arrives: the thread's loop is ending.
   // A cancelled, timed-out or quit transfer is abandoned: its worker ends by itself and touches nothing
-  // of the caller's.
+  // of the caller's, and the buffer is left empty unless KeepPartialBody asked for its bytes.
   bool Load(CBuffer& buffer, const wchar_t* url, const wchar_t* headers, DWORD flags);
   // Continues a body that broke off: buffer holds its first bytes, and validator (Validator() of the answer
   // they came from) makes sure the rest belongs to the same file. A 206 whose Content-Range starts at the
@@ -82,10 +83,16 @@ class CUrlLoader {
   // nobody is asked and the 407 is the answer.
   void SetCredentialOwner(HWND owner) { credentialOwner = owner; }
   static const int kCredentialTries = 3;
+  // Whether an abandoned transfer leaves what it had in the buffer: what the reports told of after a
+  // cancel, what had arrived after a failure (a caller that resumes wants them). Off by default, which
+  // spares copying a large body nobody uses.
+  void KeepPartialBody(bool keep) { keepPartialBody = keep; }
 
   // Sets a cookie for url; false (with OnError) when the platform refuses it.
   bool SetCookie(const wchar_t* url, const wchar_t* name, const wchar_t* value);
-  // Sets an option given in seconds (as milliseconds) on the Internet handle; false before the first Load.
+  // Sets the connect, send or receive timeout (INTERNET_OPTION_*_TIMEOUT) in seconds for the loads that
+  // start from now on, as the constructor's arguments do (0: this loader's own, a little longer than
+  // kSilenceLimitMs). False for any other option.
   bool SetTimeoutOption(DWORD option, DWORD seconds);
 
   DWORD LastError() const { return lastError; }
@@ -101,7 +108,10 @@ class CUrlLoader {
 
  private:
   class CTransfer;
-  bool OpenInternet();
+  // Every transfer has a session of its own, so giving up on one can close it without touching another.
+  CUniqueT<InternetHandleTraits> OpenSession();
+  // Copies the abandoned transfer's first `count` bytes into `into` off this thread, pumping meanwhile.
+  void CopyHeldBytes(CTransfer& transfer, CBuffer& into, DWORD count);
   // Follows the worker's transfer on the calling thread until it ends, is cancelled, falls silent for too
   // long or the thread is told to quit; reports every step to the callback in order.
   bool Follow(CTransfer& transfer, CBuffer& buffer, bool& cancel);
@@ -112,8 +122,6 @@ class CUrlLoader {
   IUrlLoaderCallback* callback;
   const WinInetApi* api;  // null when WinInet cannot be loaded: every Load then fails at its start
   std::wstring agent;
-  // Shared with the workers, so an abandoned one can still finish with it after the loader is gone.
-  std::shared_ptr<CUniqueT<InternetHandleTraits>> internet;
   DWORD bytesReceived = 0;
   DWORD contentLength = 0;
   DWORD maximumBytes;
@@ -124,6 +132,7 @@ class CUrlLoader {
   DWORD retryAfterSeconds = MAXDWORD;
   DWORD timeLimitMs = 0;
   HWND credentialOwner = nullptr;
+  bool keepPartialBody = false;
   DWORD connectTimeout;
   DWORD sendTimeout;
   DWORD receiveTimeout;

@@ -115,6 +115,25 @@ class CSilenceLimit {
   ~CSilenceLimit() { CUrlLoader::SetSilenceLimitForTesting(0); }
 };
 
+// The address space of the allocation that holds p: a finished body keeps no reservation far beyond itself.
+SIZE_T AllocationSpan(const void* p) {
+  MEMORY_BASIC_INFORMATION info;
+  if (!p || !VirtualQuery(p, &info, sizeof(info))) return 0;
+  const void* base = info.AllocationBase;
+  SIZE_T span = 0;
+  for (auto at = static_cast<const char*>(base); VirtualQuery(at, &info, sizeof(info)) && info.AllocationBase == base;
+       at += info.RegionSize) {
+    span += info.RegionSize;
+  }
+  return span;
+}
+
+DWORD HandleCount() {
+  DWORD count = 0;
+  GetProcessHandleCount(GetCurrentProcess(), &count);
+  return count;
+}
+
 std::string Pattern(size_t size) {
   std::string body(size, '\0');
   for (size_t i = 0; i < size; ++i) body[i] = static_cast<char>('a' + (i * 7) % 26);
@@ -147,6 +166,7 @@ TEST_F(UrlLoader, ResponsesAndTheirCallbackSequences) {
       {"over https", true, body, "", 0, true, 200, body.size(), {}, true, 50000},
       {"chunked", false, body, R"({"mode": "chunked", "chunk": 4096})", 0, true, 200, body.size(), {12150}, true, 0},
       {"no length, closed", false, body, R"({"mode": "nolength"})", 0, true, 200, body.size(), {12150}, true, 0},
+      {"empty with a length", false, "", "", 0, true, 200, 0, {}, true, 0},
       {"204 without length", false, "", R"({"status": 204, "reason": "No Content"})", 0, true, 204, 0, {12150},
        false, 0},
       {"404 keeps its page", false, "<html>gone</html>", R"({"status": 404, "reason": "Not Found"})", 0, false,
@@ -173,6 +193,7 @@ TEST_F(UrlLoader, ResponsesAndTheirCallbackSequences) {
     EXPECT_EQ(c.expectedStatus, loader.StatusCode());
     ASSERT_EQ(c.expectedLength, buffer.Length());
     EXPECT_EQ(0, memcmp(buffer.GetData(), c.served.data(), c.expectedLength));
+    EXPECT_LT(AllocationSpan(buffer.Data()), 64u << 20) << "a small body holds no large reservation";
     EXPECT_EQ(c.expectedErrors, recorder.Errors());
     EXPECT_EQ(c.expectedErrors.empty() ? 0u : c.expectedErrors.back(), loader.LastError());
 
@@ -213,17 +234,27 @@ TEST_F(UrlLoader, CancelOnTheFirstReportReadsNothing) {
   EXPECT_EQ(1u, recorder.events[2].a);
 }
 
+// What arrived stays only for a caller that asked for it (one that resumes), and then exactly what the
+// reports told of.
 TEST_F(UrlLoader, CancelMidwayKeepsWhatArrived) {
   // Sent in pieces, so the third report comes while the body is still on its way.
-  local_server::Put(L"/loader/cancel-late", Pattern(300000), R"({"mode": "trickle", "chunk": 16384, "delay_ms": 40})");
-  CRecorder recorder(2);
-  CUrlLoader loader(&recorder, L"Quillora");
-  CBuffer buffer;
-  EXPECT_FALSE(loader.Load(buffer, local_server::Url(false, L"/loader/cancel-late").c_str(), nullptr, kFlags));
-  EXPECT_EQ('E', recorder.events.back().kind);
-  EXPECT_EQ(1u, recorder.events.back().a);
-  EXPECT_LT(buffer.Length(), 300000u);
-  EXPECT_EQ(recorder.Progress().size(), 3u);
+  const std::string body = Pattern(300000);
+  local_server::Put(L"/loader/cancel-late", body, R"({"mode": "trickle", "chunk": 16384, "delay_ms": 40})");
+  for (bool keep : {true, false}) {
+    SCOPED_TRACE(keep ? "kept" : "not kept");
+    CRecorder recorder(2);
+    CUrlLoader loader(&recorder, L"Quillora");
+    loader.KeepPartialBody(keep);
+    CBuffer buffer;
+    EXPECT_FALSE(loader.Load(buffer, local_server::Url(false, L"/loader/cancel-late").c_str(), nullptr, kFlags));
+    EXPECT_EQ('E', recorder.events.back().kind);
+    EXPECT_EQ(1u, recorder.events.back().a);
+    ASSERT_EQ(recorder.Progress().size(), 3u);
+    EXPECT_LT(buffer.Length(), 300000u);
+    EXPECT_EQ(keep ? recorder.Progress().back().a : 0u, buffer.Length());
+    EXPECT_EQ(buffer.Length(), loader.BytesReceived());
+    EXPECT_EQ(0, memcmp(buffer.GetData(), body.data(), buffer.Length()));
+  }
 }
 
 // A line that falls silent (before the answer, right after it, or in the middle of the body) never holds
@@ -470,21 +501,61 @@ TEST_F(UrlLoader, AProxyThatAsksForAPasswordIsAnsweredThroughTheSystemsDialog) {
   DestroyWindow(owner);
 }
 
+// A transfer given up in any phase leaves its worker behind; the load that follows at once gets a fresh
+// request, and the stale worker never reads from it, whatever number the platform gives the new handle.
+TEST_F(UrlLoader, ALoadRightAfterAnAbandonedOneGetsItsOwnBody) {
+  const std::string second = Pattern(200000);
+  local_server::Put(L"/loader/second", second);
+  struct Case {
+    const char* name;
+    const char* meta;
+    int cancelAt;  // the progress report that cancels
+  } cases[] = {
+      {"connecting", R"({"mode": "stall", "stall_ms": 1500})", 0},
+      {"headers", R"({"mode": "stall", "after": 0, "stall_ms": 1500})", 0},
+      {"body", R"({"mode": "trickle", "chunk": 4096, "delay_ms": 2})", 2},
+  };
+  {
+    CUrlLoader warm(nullptr, L"Quillora");
+    CBuffer buffer;
+    warm.Load(buffer, local_server::Url(false, L"/loader/second").c_str(), nullptr, kFlags);
+  }
+  const DWORD before = HandleCount();
+  for (const Case& c : cases) {
+    std::wstring path = L"/loader/abandoned-" + std::to_wstring(&c - cases);
+    local_server::Put(path, Pattern(300000), c.meta);
+    for (int i = 0; i < 50; ++i) {
+      SCOPED_TRACE(std::string(c.name) + " " + std::to_string(i));
+      CRecorder recorder(c.cancelAt);
+      CUrlLoader loader(&recorder, L"Quillora");
+      CBuffer buffer;
+      EXPECT_FALSE(loader.Load(buffer, local_server::Url(false, path).c_str(), nullptr, kFlags));
+      ASSERT_EQ(1u, recorder.events.back().a);
+      CUrlLoader next(nullptr, L"Quillora");
+      ASSERT_TRUE(next.Load(buffer, local_server::Url(false, L"/loader/second").c_str(), nullptr, kFlags))
+          << next.LastError();
+      ASSERT_EQ(second.size(), buffer.Length());
+      ASSERT_EQ(0, memcmp(buffer.GetData(), second.data(), second.size()));
+    }
+  }
+  DWORD after = HandleCount();
+  for (int wait = 0; wait < 100 && after > before + 2; ++wait) {
+    Sleep(100);
+    after = HandleCount();
+  }
+  EXPECT_LE(after, before + 2);
+}
+
 // Cancelled transfers are abandoned to workers that end by themselves: doing it again and again neither
 // fails nor leaves handles behind.
 TEST_F(UrlLoader, AbandonedTransfersCleanUpAfterThemselves) {
   local_server::Put(L"/loader/stall-often", Pattern(100000), R"({"mode": "stall", "after": 1000, "stall_ms": 1500})");
-  auto handles = [] {
-    DWORD count = 0;
-    GetProcessHandleCount(GetCurrentProcess(), &count);
-    return count;
-  };
   { // the first transfer loads what every later one shares
     CUrlLoader loader(nullptr, L"Quillora");
     CBuffer buffer;
     loader.Load(buffer, local_server::Url(false, L"/loader/headers").c_str(), nullptr, kFlags);
   }
-  DWORD before = handles();
+  DWORD before = HandleCount();
   for (int i = 0; i < 20; ++i) {
     SCOPED_TRACE(i);
     CRecorder recorder(-1, 150);
@@ -495,10 +566,10 @@ TEST_F(UrlLoader, AbandonedTransfersCleanUpAfterThemselves) {
     EXPECT_LT(recorder.ended - recorder.cancelledAt, 1000u);
   }
   // The workers end once the server gives up on them.
-  DWORD after = handles();
+  DWORD after = HandleCount();
   for (int wait = 0; wait < 100 && after > before + 2; ++wait) {
     Sleep(100);
-    after = handles();
+    after = HandleCount();
   }
   EXPECT_LE(after, before + 2);
 }
