@@ -298,16 +298,33 @@ class CUrlLoader::CTransfer {
     }
     const DWORD base = body.Length();
 
-    DWORD size = sizeof(contentLength);
-    const bool announced = api->HttpQueryInfoW(opened, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER,
-                                               &contentLength, &size, nullptr) != FALSE;
+    // Read as text: the number form keeps only 32 bits of a larger length, and a wrapped length would end
+    // the body early as if it were complete.
+    wchar_t lengthText[32] = {};
+    DWORD size = sizeof(lengthText) - sizeof(wchar_t);
+    const bool announced =
+        api->HttpQueryInfoW(opened, HTTP_QUERY_CONTENT_LENGTH, lengthText, &size, nullptr) != FALSE;
     if (!announced) {
       // Chunked and close-delimited bodies announce no length: reported, and the transfer goes on.
       contentLength = 0;
       Error(GetLastError());
-    } else if (base && contentLength) {
-      // The rest of a file: its counts are the whole file's.
-      contentLength = contentLength <= MAXDWORD - base ? contentLength + base : 0;
+    } else {
+      uint64_t length = 0;
+      bool number = lengthText[0] != 0;
+      for (const wchar_t* digit = lengthText; *digit && number; ++digit) {
+        number = *digit >= L'0' && *digit <= L'9' && length <= (UINT64_MAX - 9) / 10;
+        length = length * 10 + static_cast<uint64_t>(*digit - L'0');
+      }
+      if (!number) {
+        Error(ERROR_HTTP_INVALID_HEADER);
+        return false;
+      }
+      // The whole file, a resumed one's held bytes included, must fit what a buffer can hold.
+      if (length > MAXDWORD - base) {
+        Error(ERROR_FILE_TOO_LARGE);
+        return false;
+      }
+      contentLength = length ? static_cast<DWORD>(length) + base : 0;
     }
     if (contentLength == 0) {
       if (!ReadStatus(opened)) return false;

@@ -335,6 +335,15 @@ TEST_F(UrlLoader, ASlowLineAfterAFastStartIsNeverTakenForASilentOne) {
   }
 }
 
+// A length the platform's number form cannot hold must not end the body early as if it were complete.
+TEST_F(UrlLoader, AnAnnouncedLengthBeyond32BitsIsRefused) {
+  local_server::Put(L"/loader/huge", "0123456789", R"({"headers": {"Content-Length": "4294967306"}})");
+  CBuffer buffer;
+  CUrlLoader loader(nullptr, L"Quillora");
+  EXPECT_FALSE(loader.Load(buffer, local_server::Url(false, L"/loader/huge").c_str(), nullptr, kFlags));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_TOO_LARGE), loader.LastError());
+}
+
 // A time limit ends a load whose bytes keep coming, tries and waits included.
 TEST_F(UrlLoader, ATimeLimitEndsEveryTryOfALoad) {
   local_server::Put(L"/loader/forever", "", R"({"mode": "endless", "chunk": 1, "delay_ms": 50})");
