@@ -77,6 +77,8 @@ class CReadSizer {
     return last;
   }
   void Took(DWORD read) { windowBytes += read; }
+  // The last read asked for the largest piece: the line is fast.
+  bool AtLargest() const { return last >= kLargestRead; }
 
  private:
   double windowStart = 0;
@@ -351,6 +353,7 @@ class CUrlLoader::CTransfer {
 
     bool capped = false;
     CReadSizer sizer;
+    bool mustAsk = true;  // the last read without a question found nothing
     for (;;) {
       if (abandoned) return false;
       DWORD held = body.Length();
@@ -364,12 +367,17 @@ class CUrlLoader::CTransfer {
       // The question waits for the first byte (or the end) and says how much is there; the read after it
       // takes what has arrived without waiting for more, so a read never outlasts the data that fills it
       // and a slow line is never taken for a silent one.
+      // A line fast enough for the largest reads needs no question: it costs a socket receive of its own
+      // on some platforms, a fifth of the speed of a fast local line.
       DWORD available = 0;
-      if (!api->InternetQueryDataAvailable(opened, &available, 0, 0)) {
-        Error(GetLastError());
-        return false;
+      const bool ask = mustAsk || !sizer.AtLargest();
+      if (ask) {
+        if (!api->InternetQueryDataAvailable(opened, &available, 0, 0)) {
+          Error(GetLastError());
+          return false;
+        }
+        if (available == 0) break;  // the end of the body
       }
-      if (available == 0) break;  // the end of the body
       DWORD wanted = sizer.Next(available);
       if (contentLength && contentLength > held && wanted > contentLength - held) wanted = contentLength - held;
       if (maximumBytes && wanted > maximumBytes - held) wanted = maximumBytes - held;
@@ -394,7 +402,9 @@ class CUrlLoader::CTransfer {
       }
       DWORD read = piece.dwBufferLength;
       sizer.Took(read);
-      if (read == 0) continue;  // nothing without waiting after all: ask again, which waits
+      // Nothing without waiting: ask, which waits (and tells the end of a body without a length).
+      mustAsk = read == 0;
+      if (read == 0) continue;
       {
         std::lock_guard<std::mutex> hold(lock);
         body.SetLength(held + read);
