@@ -70,4 +70,34 @@ std::vector<std::string> Requests() {
   return lines;
 }
 
+namespace {
+const wchar_t kInternetSettings[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+}
+
+CThroughProxy::CThroughProxy() {
+  HKEY settings = nullptr;
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, kInternetSettings, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &settings,
+                      nullptr) != ERROR_SUCCESS)
+    return;
+  key = settings;
+  DWORD enable = 1;
+  const std::wstring server = ProxyAddress();
+  RegSetValueExW(settings, L"ProxyEnable", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&enable), sizeof(enable));
+  RegSetValueExW(settings, L"ProxyServer", 0, REG_SZ, reinterpret_cast<const BYTE*>(server.c_str()),
+                 static_cast<DWORD>((server.size() + 1) * sizeof(wchar_t)));
+  // Loopback goes through the proxy too ("<-loopback>"), or there would be nothing to see.
+  const wchar_t override[] = L"<-loopback>";
+  RegSetValueExW(settings, L"ProxyOverride", 0, REG_SZ, reinterpret_cast<const BYTE*>(override), sizeof(override));
+}
+
+CThroughProxy::~CThroughProxy() {
+  if (!key) return;
+  HKEY settings = static_cast<HKEY>(key);
+  DWORD enable = 0;
+  RegSetValueExW(settings, L"ProxyEnable", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&enable), sizeof(enable));
+  RegDeleteValueW(settings, L"ProxyServer");
+  RegDeleteValueW(settings, L"ProxyOverride");
+  RegCloseKey(settings);
+}
+
 }  // namespace local_server

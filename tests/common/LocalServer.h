@@ -11,12 +11,25 @@ namespace local_server {
 bool Available();
 // http(s)://localhost:PORT + path (path starts with '/').
 std::wstring Url(bool https, const std::wstring& path);
-// Serves body at path; meta (JSON) scripts the answer (status, reason, mode...), empty for a plain 200.
 // The server's HTTP proxy as "127.0.0.1:PORT" (see update_server.py).
 std::wstring ProxyAddress();
+// Serves body at path; meta (JSON) scripts the answer (status, reason, mode...), empty for a plain 200.
 void Put(const std::wstring& path, const std::string& body, const std::string& meta = "");
 void Remove(const std::wstring& path);
 // The request log, one JSON line per request, in arrival order.
 std::vector<std::string> Requests();
+
+// For its life, this user's Internet settings (what WinInet reads when a session opens, in this process and
+// in programs started from it) send every request, loopback included, through the server's proxy.
+class CThroughProxy {
+ public:
+  CThroughProxy();
+  ~CThroughProxy();
+  CThroughProxy(const CThroughProxy&) = delete;
+  CThroughProxy& operator=(const CThroughProxy&) = delete;
+
+ private:
+  void* key = nullptr;  // HKEY, kept out of this header's includes
+};
 
 }  // namespace local_server

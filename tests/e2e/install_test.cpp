@@ -2,6 +2,8 @@
 
 #include <fstream>
 #include <functional>
+#include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -27,8 +29,7 @@ class EndToEnd : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!local_server::Available()) GTEST_SKIP() << "no local update server (run through scripts/test)";
-    RegDeleteKeyExW(HKEY_LOCAL_MACHINE,
-                  L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Wingquill.exe", KEY_WOW64_32KEY, 0);
+    ForgetThePartner();
     folder = e2e::MakeTempFolder(L"e2e-install");
     log = folder + L"\\installers.log";
     ASSERT_TRUE(local_server::PublishSampleProducts(Installers()));
@@ -59,6 +60,12 @@ class EndToEnd : public ::testing::Test {
     // Installers are deleted when the program ends.
     EXPECT_FALSE(e2e::FileExists(folder + L"\\QuilloraSetup.exe"));
     EXPECT_FALSE(e2e::FileExists(folder + L"\\setup.exe"));
+  }
+
+  // What the partner's installer registers, and what tells the program the partner is installed.
+  static void ForgetThePartner() {
+    RegDeleteKeyExW(HKEY_LOCAL_MACHINE,
+                    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Wingquill.exe", KEY_WOW64_32KEY, 0);
   }
 
   std::wstring folder, log;
@@ -262,7 +269,8 @@ TEST_F(EndToEnd, InstallersRunFromAPrivateFolderAndTouchNothingElse) {
 }
 
 // A silent server never holds the window: closed while a manifest is awaited, the program ends at once with
-// no box; asked to cancel while an installer download is stalled, it asks at once and ends on Yes.
+// no box; asked to cancel while an installer download is stalled, or waits to be tried again after a busy
+// answer, it asks at once and ends on Yes.
 TEST_F(EndToEnd, ASilentServerNeverHoldsTheWindow) {
   const std::wstring manifest = L"/downloads/jp/download/xml/mgr/w-quillora/PagewingInstall.xml";
   const std::wstring installer = L"/installers/QuilloraSetup.exe";
@@ -273,6 +281,7 @@ TEST_F(EndToEnd, ASilentServerNeverHoldsTheWindow) {
   } cases[] = {
       {"manifest", manifest, R"({"mode": "stall", "stall_ms": 20000})"},
       {"installer", installer, R"({"mode": "stall", "after": 65536, "stall_ms": 20000})"},
+      {"installer, waiting to try again", installer, R"({"status": 503, "headers": {"Retry-After": "20"}})"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -322,6 +331,60 @@ TEST_F(EndToEnd, ASilentServerNeverHoldsTheWindow) {
     EXPECT_FALSE(e2e::FileExists(folder + L"\\QuilloraSetup.exe"));
   }
   ASSERT_TRUE(local_server::PublishSampleProducts(Installers()));
+}
+
+// Whole installs over a harder route: a line that breaks once in each installer's download, the system's
+// proxy, or both. The install completes; the second request of a broken download asked only for the rest,
+// vouched for by the first answer's ETag; through the proxy, every request the server saw passed through it.
+TEST_F(EndToEnd, WholeInstallsOverAHarderRoute) {
+  const struct {
+    const char* name;
+    const char* installerMeta;
+    bool proxy;
+  } cases[] = {
+      {"a line that breaks once", R"({"mode": "drop", "drop_after": 40000, "times": 1, "validator": "etag"})", false},
+      {"through the system's proxy", "", true},
+      {"through the proxy, breaking once", R"({"mode": "drop", "drop_after": 40000, "times": 1, "validator": "etag"})",
+       true},
+  };
+  const wchar_t* const names[] = {L"QuilloraSetup.exe", L"setup.exe"};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(local_server::PublishSampleProducts(Installers()));
+    for (const wchar_t* name : names) {
+      local_server::Put(std::wstring(L"/installers/") + name, ReadBytes(Installers() + L"\\" + name), c.installerMeta);
+    }
+    std::unique_ptr<local_server::CThroughProxy> proxy(c.proxy ? new local_server::CThroughProxy : nullptr);
+    ForgetThePartner();
+    DeleteFileW(log.c_str());
+    size_t before = local_server::Requests().size();
+    InstallToTheLastPage("page5-harder-route.bmp");
+    EXPECT_EQ("QUILLORA|/passive /suppressclient\nPAGEWING|/S /lang=en\n", ReadBytes(log));
+    std::vector<std::string> requests = local_server::Requests();
+    requests.erase(requests.begin(), requests.begin() + before);
+    for (const wchar_t* name : names) {
+      std::string path = "/installers/" + std::string(name, name + wcslen(name)) + "\"";
+      std::vector<std::string> mine;
+      for (const std::string& request : requests) {
+        if (request.find(path) != std::string::npos && request.find("\"proxy\"") == std::string::npos)
+          mine.push_back(request);
+      }
+      ASSERT_EQ(*c.installerMeta ? 2u : 1u, mine.size()) << path;
+      EXPECT_EQ(std::string::npos, mine[0].find("\"Range\"")) << mine[0];
+      if (mine.size() == 2) {
+        EXPECT_NE(std::string::npos, mine[1].find("\"Range\": \"bytes=40000-\"")) << mine[1];
+      }
+    }
+    // The platform keeps connections for the whole process, so one tunnel may carry several requests: every
+    // connection the server saw must have come through a tunnel of its own.
+    size_t tunnels = 0;
+    std::set<std::string> connections;
+    for (const std::string& request : requests) {
+      if (request.find("\"scheme\": \"proxy\"") != std::string::npos) ++tunnels;
+      else connections.insert(request.substr(request.find("\"connection\"")));
+    }
+    EXPECT_EQ(c.proxy ? connections.size() : 0u, tunnels);
+  }
 }
 
 }  // namespace

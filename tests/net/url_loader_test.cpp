@@ -356,37 +356,11 @@ TEST_F(UrlLoader, ATimeLimitEndsEveryTryOfALoad) {
   EXPECT_EQ(static_cast<DWORD>(ERROR_INTERNET_TIMEOUT), loader.LastError());
 }
 
-// The system's proxy settings for this user, for one test: what WinInet reads when a session opens.
-class CSystemProxy {
- public:
-  explicit CSystemProxy(const std::wstring& server) {
-    RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &key, nullptr);
-    DWORD enable = 1;
-    RegSetValueExW(key, L"ProxyEnable", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&enable), sizeof(enable));
-    RegSetValueExW(key, L"ProxyServer", 0, REG_SZ, reinterpret_cast<const BYTE*>(server.c_str()),
-                   static_cast<DWORD>((server.size() + 1) * sizeof(wchar_t)));
-    // Loopback goes through the proxy too ("<-loopback>"), or there would be nothing to see.
-    const wchar_t override[] = L"<-loopback>";
-    RegSetValueExW(key, L"ProxyOverride", 0, REG_SZ, reinterpret_cast<const BYTE*>(override), sizeof(override));
-  }
-  ~CSystemProxy() {
-    DWORD enable = 0;
-    RegSetValueExW(key, L"ProxyEnable", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&enable), sizeof(enable));
-    RegDeleteValueW(key, L"ProxyServer");
-    RegDeleteValueW(key, L"ProxyOverride");
-    RegCloseKey(key);
-  }
-
- private:
-  static constexpr const wchar_t* kKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
-  HKEY key = nullptr;
-};
-
 TEST_F(UrlLoader, RequestsGoThroughTheSystemsProxy) {
   const std::string body = Pattern(100000);
   local_server::Put(L"/loader/proxied", body);
   local_server::Remove(L"/_proxy.json");  // no password
-  CSystemProxy proxy(local_server::ProxyAddress());
+  local_server::CThroughProxy proxy;
   for (bool https : {false, true}) {
     SCOPED_TRACE(https ? "https" : "http");
     size_t before = local_server::Requests().size();
@@ -464,7 +438,7 @@ class CCredentialAnswerer {
 TEST_F(UrlLoader, AProxyThatAsksForAPasswordIsAnsweredThroughTheSystemsDialog) {
   const std::string body = Pattern(50000);
   local_server::Put(L"/loader/behind-proxy", body);
-  CSystemProxy proxy(local_server::ProxyAddress());
+  local_server::CThroughProxy proxy;
   struct CForgetPassword {
     ~CForgetPassword() { local_server::Remove(L"/_proxy.json"); }
   } forget;
