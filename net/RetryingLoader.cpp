@@ -41,6 +41,7 @@ bool CRetryingLoader::Load(CBuffer& buffer, const wchar_t* url, DWORD flags) {
   tries = 0;
   cancelled = false;
   waitCut = false;
+  shownReceived = shownTotal = 0;
   buffer.SetLength(0);
   if (callback) callback->OnBegin(&loader, url, flags);
   std::wstring validator;  // of the answer whose bytes the buffer holds
@@ -104,7 +105,16 @@ bool CRetryingLoader::WaitBeforeTry(DWORD milliseconds) {
 void CRetryingLoader::OnBegin(CUrlLoader*, const wchar_t*, DWORD) {}
 
 void CRetryingLoader::OnProgress(CUrlLoader* inner, DWORD received, DWORD contentLength, bool* cancel) {
-  callback->OnProgress(inner, received, contentLength, cancel);
+  // Only an answer that carries the file moves the bar. Before a try's answer the loader reports nothing
+  // held, and an error page (a 503 before the next try) has a length of its own: either would send the bar
+  // back to zero, or fill it with a page that is not the file, only to drop it again. The callback still
+  // hears every report, so it can cancel at any time.
+  DWORD status = inner->StatusCode();
+  if (status >= 200 && status <= 299) {
+    shownReceived = received;
+    shownTotal = contentLength;
+  }
+  callback->OnProgress(inner, shownReceived, shownTotal, cancel);
   // Nothing resumes a cancelled load: its bytes are worth no copy.
   if (*cancel) loader.KeepPartialBody(false);
 }

@@ -65,4 +65,5 @@ class CRetryingLoader : private IUrlLoaderCallback {
   DWORD timeLimitMs = 0;
   bool cancelled = false;  // the callback cancelled a try
   bool waitCut = false;
+  DWORD shownReceived = 0, shownTotal = 0;  // the progress last passed on from an answer carrying the file
 };

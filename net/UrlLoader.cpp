@@ -742,6 +742,7 @@ bool CUrlLoader::Follow(CTransfer& transfer, CBuffer& buffer, bool& cancel) {
           break;
         case CTransfer::Kind::Headers:
           contentLength = event.value;
+          statusCode = transfer.statusCode;
           validator = transfer.validator;
           retryAfterSeconds = transfer.retryAfterSeconds;
           answered = true;

@@ -96,6 +96,7 @@ class CUrlLoader {
   bool SetTimeoutOption(DWORD option, DWORD seconds);
 
   DWORD LastError() const { return lastError; }
+  // Known from the answer's headers on (0 before them), so a callback can tell an error page from the file.
   DWORD StatusCode() const { return statusCode; }
   const std::wstring& StatusText() const { return statusText; }
   DWORD ContentLength() const { return contentLength; }

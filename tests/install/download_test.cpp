@@ -24,9 +24,12 @@ enum CancelAt { Never, FirstReport, End };
 // Counts what a download reports and can cancel at its first progress report, or once the body is in.
 class CProgress : public IUrlLoaderCallback {
  public:
-  void OnBegin(CUrlLoader*, const wchar_t*, DWORD) override {}
-  void OnProgress(CUrlLoader*, DWORD, DWORD, bool* cancel) override {
+  void OnBegin(CUrlLoader*, const wchar_t*, DWORD) override { ++begins; }
+  void OnProgress(CUrlLoader*, DWORD received, DWORD total, bool* cancel) override {
     ++reports;
+    wentBack += received < last;
+    beyondTotal += total && received > total;
+    last = received;
     if (session && cancelAt == FirstReport) {
       session->cancelRequested = true;
       *cancel = true;
@@ -34,11 +37,16 @@ class CProgress : public IUrlLoaderCallback {
   }
   void OnError(CUrlLoader*, DWORD) override {}
   void OnEnd(CUrlLoader*, bool) override {
+    ++ends;
     if (session && cancelAt == End) session->cancelRequested = true;
   }
   CInstallSession* session = nullptr;
   CancelAt cancelAt = Never;
   int reports = 0;
+  int begins = 0, ends = 0;
+  int wentBack = 0;     // reports that counted fewer bytes than the one before
+  int beyondTotal = 0;  // reports beyond the total they gave
+  DWORD last = 0;
 };
 
 class DownloadProduct : public ::testing::Test {
@@ -130,22 +138,24 @@ TEST_F(DownloadProduct, TriesAgainAndResumesOnlyTheSameFile) {
     size_t requests;
     size_t resumed;      // requests that asked for the rest only
     bool expected;
+    int wentBack;        // the bar goes back once when a try starts again from nothing, else never
     bool cancelBetween = false;  // the user cancels once the first answer is in
   } cases[] = {
       {"breaks once, strong ETag", R"({"mode": "drop", "drop_after": 30000, "times": 1, "validator": "etag"})", false,
-       2, 1, true},
+       2, 1, true, 0},
       {"breaks once, Last-Modified",
-       R"({"mode": "drop", "drop_after": 30000, "times": 1, "validator": "last-modified"})", false, 2, 1, true},
+       R"({"mode": "drop", "drop_after": 30000, "times": 1, "validator": "last-modified"})", false, 2, 1, true, 0},
       {"breaks once, nothing to vouch for the rest", R"({"mode": "drop", "drop_after": 30000, "times": 1})", false, 2,
-       0, true},
+       0, true, 1},
       {"reset once", R"({"mode": "drop", "drop_after": 30000, "reset": true, "times": 1, "validator": "etag"})",
-       false, 2, 1, true},
-      {"busy once", R"({"status": 503, "times": 1, "headers": {"Retry-After": "0"}})", false, 2, 0, true},
+       false, 2, 1, true, 0},
+      {"busy once", R"({"status": 503, "times": 1, "headers": {"Retry-After": "0"}})", false, 2, 0, true, 0},
       {"replaced between the tries", R"({"mode": "drop", "drop_after": 30000, "times": 1, "validator": "etag"})",
-       true, 2, 1, true},
-      {"always breaks", R"({"mode": "drop", "drop_after": 30000, "validator": "etag"})", false, 4, 3, false},
-      {"gone", R"({"status": 404})", false, 1, 0, false},
-      {"cancelled while waiting to try again", R"({"status": 503})", false, 1, 0, false, true},
+       true, 2, 1, true, 1},
+      // Every try is answered from the first byte (200, cut again): the bar starts again each time.
+      {"always breaks", R"({"mode": "drop", "drop_after": 30000, "validator": "etag"})", false, 4, 3, false, 3},
+      {"gone", R"({"status": 404})", false, 1, 0, false, 0},
+      {"cancelled while waiting to try again", R"({"status": 503})", false, 1, 0, false, 0, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -179,6 +189,11 @@ TEST_F(DownloadProduct, TriesAgainAndResumesOnlyTheSameFile) {
     for (size_t i = before; i < requests.size(); ++i) resumed += requests[i].find(kRange) != std::string::npos;
     EXPECT_EQ(c.resumed, resumed);
     EXPECT_EQ(c.expected, FileExists(Downloaded(L"QuilloraSetup.exe").c_str(), true));
+    // To the bar all the tries are one download.
+    EXPECT_EQ(1, progress.begins);
+    EXPECT_EQ(1, progress.ends);
+    EXPECT_EQ(c.wentBack, progress.wentBack);
+    EXPECT_EQ(0, progress.beyondTotal);
     if (c.expected) {
       EXPECT_EQ(c.replaced ? replacement : first, ReadBytes(path));
     } else if (c.cancelBetween) {
