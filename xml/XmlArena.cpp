@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 namespace {
@@ -102,6 +103,22 @@ void* CXMLArena::Allocate(size_t bytes, size_t alignment) {
   void* result = cursor;
   cursor += bytes;
   return result;
+}
+
+void* CXMLArena::Extend(void* last, size_t bytes, size_t more, size_t alignment) {
+  char* end = static_cast<char*>(last) + bytes;
+  if (end == cursor && static_cast<size_t>(limit - cursor) >= more) {
+    cursor += more;
+    return last;
+  }
+  if (bytes > SIZE_MAX / 2 - more) return nullptr;
+  void* moved = Allocate(bytes + more, alignment);
+  if (moved) std::memcpy(moved, last, bytes);
+  return moved;
+}
+
+void CXMLArena::GiveBack(void* last, size_t bytes) {
+  if (static_cast<char*>(last) + bytes == cursor) cursor = static_cast<char*>(last);
 }
 
 void* CXMLArenaObject::operator new(size_t size) {

@@ -20,6 +20,12 @@ class CXMLArena {
   // Room for `bytes` bytes at a multiple of alignment (a power of two up to 8); null when memory runs out.
   // It lives as long as the arena, so it may only back the text of an object carved from the same arena.
   void* Allocate(size_t bytes, size_t alignment);
+  // Makes the `bytes` at last, the latest result of Allocate or Extend, `more` bytes longer: in place when
+  // the block has room, else as a copy elsewhere (the old room is not reused). Returns where they now
+  // are, or null (last unchanged) when memory runs out.
+  void* Extend(void* last, size_t bytes, size_t more, size_t alignment);
+  // Takes back the `bytes` at last when nothing was allocated after them; otherwise keeps them.
+  void GiveBack(void* last, size_t bytes);
 
  private:
   CXMLArena();

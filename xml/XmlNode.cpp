@@ -172,29 +172,50 @@ bool CXMLNode::NameEquals(const wchar_t* name) const {
 
 // ---- CXMLString
 
+const CXMLString::EmptyRun CXMLString::kEmpty = {0, {0}};
+
+namespace {
+
+// Bytes of a run of n units, or 0 when n is too long for a run's count.
+size_t RunBytes(uint32_t n) {
+  if (n > 0x7FFFFFFEu || n >= (SIZE_MAX - sizeof(uint32_t)) / sizeof(wchar_t) - 1) return 0;
+  return sizeof(uint32_t) + (static_cast<size_t>(n) + 1) * sizeof(wchar_t);
+}
+
+}  // namespace
+
+const wchar_t* CXMLString::FillRun(void* room, const wchar_t* text, uint32_t n, uint32_t ownedBit) {
+  if (!room) return nullptr;
+  *static_cast<uint32_t*>(room) = n | ownedBit;
+  wchar_t* run = reinterpret_cast<wchar_t*>(static_cast<char*>(room) + sizeof(uint32_t));
+  CopyUnits(run, text, n);
+  run[n] = 0;
+  return run;
+}
+
 void CXMLString::Release() {
-  if (owned) std::free(const_cast<wchar_t*>(units));
+  if (Header(units) & kOwned) std::free(const_cast<wchar_t*>(units) - sizeof(uint32_t) / sizeof(wchar_t));
+  units = kEmpty.units;
 }
 
 bool CXMLString::Assign(const wchar_t* text, uint32_t n) {
-  if (n > UINT32_MAX / sizeof(wchar_t) - 1) return false;
-  return Take(static_cast<wchar_t*>(std::malloc((n + 1) * sizeof(wchar_t))), text, n, true);
+  const size_t bytes = RunBytes(n);
+  const wchar_t* run = bytes ? FillRun(std::malloc(bytes), text, n, kOwned) : nullptr;
+  if (!run) return false;
+  Release();
+  units = run;
+  return true;
+}
+
+const wchar_t* CXMLString::NewRun(CXMLArena& arena, const wchar_t* text, uint32_t n) {
+  const size_t bytes = RunBytes(n);
+  return bytes ? FillRun(arena.Allocate(bytes, alignof(uint32_t)), text, n, 0) : nullptr;
 }
 
 bool CXMLString::AssignIn(CXMLArena& arena, const wchar_t* text, uint32_t n) {
-  if (n > UINT32_MAX / sizeof(wchar_t) - 1) return false;
-  return Take(static_cast<wchar_t*>(arena.Allocate((n + 1) * sizeof(wchar_t), alignof(wchar_t))), text, n,
-              false);
-}
-
-bool CXMLString::Take(wchar_t* room, const wchar_t* text, uint32_t n, bool heap) {
-  if (!room) return false;
-  CopyUnits(room, text, n);
-  room[n] = 0;
-  Release();
-  units = room;
-  count = n;
-  owned = heap;
+  const wchar_t* run = NewRun(arena, text, n);
+  if (!run) return false;
+  Share(run);
   return true;
 }
 
@@ -234,17 +255,11 @@ bool CXMLTextBody::Append(const wchar_t* text, uint32_t n) {
   return Replace(length, text, n);
 }
 
-bool CXMLTextBody::AssignIn(CXMLArena& arena, const wchar_t* text, uint32_t n) {
-  if (n > UINT32_MAX / sizeof(wchar_t) - 1) return false;
-  wchar_t* copy = static_cast<wchar_t*>(arena.Allocate((n + 1) * sizeof(wchar_t), alignof(wchar_t)));
-  if (!copy) return false;
-  CopyUnits(copy, text, n);
-  copy[n] = 0;
+void CXMLTextBody::Adopt(wchar_t* arenaText, uint32_t n) {
   if (capacity) std::free(units);
-  units = copy;
+  units = arenaText;
   length = n;
   capacity = 0;
-  return true;
 }
 
 CXMLContent::CXMLContent(TextSource* source) : source(source) {
