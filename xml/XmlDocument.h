@@ -100,7 +100,7 @@ class CXMLDocumentLoader : public IXMLParserCallback {
   // The attributes of the start tag being read, in document order, and a look-up of their names once
   // there are many.
   std::vector<CXMLAttribute*> tagAttributes;
-  std::unordered_set<std::wstring_view> tagNames;
+  std::unordered_set<const wchar_t*> tagNames;
   // The current run of text: the arena's latest allocation, terminated.
   wchar_t* textRun = nullptr;
   uint32_t textLength = 0;

@@ -14,6 +14,9 @@
 namespace {
 
 constexpr uint32_t kStreamChunk = 0x80000;  // 512 KiB read per call when loading from a stream
+// Texts up to this long are shared within a load: long enough for indentation and single words, short
+// enough that looking one up costs less than storing it.
+constexpr uint32_t kSharedTextUnits = 16;
 
 std::wstring Printf(const wchar_t* format, ...) {
   CBuffer buffer;
@@ -103,21 +106,19 @@ const wchar_t* CXMLDocumentLoader::Intern(const wchar_t* units, uint32_t n) {
 bool CXMLDocumentLoader::CommitAttributes() {
   if (tagAttributes.empty()) return true;
   if (tagAttributes.size() > 1) {
+    // Compared by hand: a comparison of views calls into the C runtime, which costs more than a short
+    // name.
     std::sort(tagAttributes.begin(), tagAttributes.end(), [](const CXMLAttribute* a, const CXMLAttribute* b) {
-      return a->GetName().view() < b->GetName().view();
+      const wchar_t* x = a->GetName().c_str();
+      const wchar_t* y = b->GetName().c_str();
+      while (*x && *x == *y) ++x, ++y;
+      return *x < *y;
     });
   }
-  const uint32_t n = static_cast<uint32_t>(tagAttributes.size());
   CXMLAttributeSet& set = current->MutableAttributes();
-  auto array =
-      arena && set.empty()
-          ? static_cast<CXMLAttribute**>(arena->Allocate(n * sizeof(CXMLAttribute*), sizeof(CXMLAttribute*)))
-          : nullptr;
   bool inserted = true;
-  if (array) {
-    std::memcpy(array, tagAttributes.data(), n * sizeof(CXMLAttribute*));
-    set.Adopt(array, n);
-  } else {
+  if (!arena || !set.empty() ||
+      !set.AdoptIn(*arena, tagAttributes.data(), static_cast<uint32_t>(tagAttributes.size()))) {
     for (CXMLAttribute* attribute : tagAttributes) {
       if (current->TryInsertAttribute(attribute) != CXMLElement::InsertResult::kInserted) inserted = false;
     }
@@ -181,34 +182,33 @@ bool CXMLDocumentLoader::OnEndElement(CXMLParser& parser) {
 
 bool CXMLDocumentLoader::OnAttributeName(CXMLParser& parser) {
   if (!current) return Error(XML_ERROR_INVALID_DOC, parser.GetToken(), parser.GetTokenLength());
-  const std::wstring_view name(parser.GetToken(), parser.GetTokenLength());
-  // The tag's attributes are sorted once, when it ends; until then a name is looked for among those read
-  // before it, through a hash once there are many, so a tag with thousands of attributes stays linear.
+  const wchar_t* name = Intern(parser.GetToken(), parser.GetTokenLength());
+  if (!name) return Error(XML_ERROR_NO_MEMORY, parser.GetToken(), parser.GetTokenLength());
+  // Every name of this load is interned, so a repeated name is the same run. The tag's attributes are
+  // sorted once, when it ends; until then a name is looked for among those read before it, through a hash
+  // once there are many, so a tag with thousands of attributes stays linear.
   constexpr size_t kHashFrom = 16;
   bool duplicate = false;
   try {
     if (tagAttributes.size() < kHashFrom) {
-      for (const CXMLAttribute* a : tagAttributes) duplicate = duplicate || a->GetName() == name;
+      for (const CXMLAttribute* a : tagAttributes) duplicate = duplicate || a->GetName().data() == name;
     } else {
       if (tagNames.empty()) {
-        for (const CXMLAttribute* a : tagAttributes) tagNames.insert(a->GetName().view());
+        for (const CXMLAttribute* a : tagAttributes) tagNames.insert(a->GetName().data());
       }
       duplicate = tagNames.count(name) != 0;
     }
-    if (!duplicate && !current->Attributes().empty() && current->FindAttribute(parser.GetToken())) {
-      duplicate = true;
-    }
+    if (!duplicate && !current->Attributes().empty() && current->FindAttribute(name)) duplicate = true;
   } catch (const std::bad_alloc&) {
     return Error(XML_ERROR_NO_MEMORY, parser.GetToken(), parser.GetTokenLength());
   }
   if (duplicate) return Error(XML_ERROR_DUPLICATE_ATTR, parser.GetToken(), parser.GetTokenLength());
-  const wchar_t* attributeName = Intern(parser.GetToken(), parser.GetTokenLength());
-  CXMLAttribute* attribute = attributeName ? Make<CXMLAttribute>() : nullptr;
-  if (attribute) attribute->MutableName().Share(attributeName);
+  CXMLAttribute* attribute = Make<CXMLAttribute>();
   if (!attribute) return Error(XML_ERROR_NO_MEMORY, parser.GetToken(), parser.GetTokenLength());
+  attribute->MutableName().Share(name);
   try {
     tagAttributes.push_back(attribute);
-    if (!tagNames.empty()) tagNames.insert(attribute->GetName().view());
+    if (!tagNames.empty()) tagNames.insert(name);
   } catch (const std::bad_alloc&) {
     if (tagAttributes.empty() || tagAttributes.back() != attribute) delete attribute;
     return Error(XML_ERROR_NO_MEMORY, parser.GetToken(), parser.GetTokenLength());
@@ -269,12 +269,22 @@ bool CXMLDocumentLoader::FlushText() {
     arena->GiveBack(run, runBytes);
     return appended || Error(XML_ERROR_NO_MEMORY, L"root content", 12);
   }
+  const wchar_t* units = run;
+  if (length <= kSharedTextUnits) {
+    // Short texts repeat (indentation above all), so they share one run per distinct text as names do.
+    // Copied aside first: the gathered run is given back, and a new shared run may take its place.
+    wchar_t aside[kSharedTextUnits];
+    CopyUnits(aside, run, length);
+    arena->GiveBack(run, runBytes);
+    units = Intern(aside, length);
+    if (!units) return Error(XML_ERROR_NO_MEMORY, L"root content", 12);
+  }
   CXMLContent* node = Make<CXMLContent>();
   if (!node) {
-    arena->GiveBack(run, runBytes);
+    if (units == run) arena->GiveBack(run, runBytes);
     return Error(XML_ERROR_NO_MEMORY, L"root content", 12);
   }
-  node->Body().Adopt(run, length);
+  node->Body().Adopt(units, length);
   list->Append(node);
   return true;
 }

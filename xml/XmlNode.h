@@ -225,7 +225,8 @@ class CXMLTextBody {
   bool Assign(const wchar_t* text, uint32_t n);
   bool Append(const wchar_t* text, uint32_t n);
   // Takes n units followed by a 0 unit that already lie in the arena the body's node was carved from.
-  void Adopt(wchar_t* arenaText, uint32_t n);
+  // Other bodies of that arena may share them: text in an arena is only ever replaced, never changed.
+  void Adopt(const wchar_t* arenaText, uint32_t n);
 
  private:
   bool Replace(uint32_t keep, const wchar_t* text, uint32_t n);
@@ -239,9 +240,6 @@ class CXMLTextBody {
 class CXMLContent : public CXMLNode {
  public:
   CXMLContent() = default;
-  // Takes a reference to source (may be null).
-  explicit CXMLContent(TextSource* source);
-  ~CXMLContent() override;
 
   bool IsContent() const override { return true; }
   CXMLNode* Clone() const override;  // the text only, never the source
@@ -253,11 +251,12 @@ class CXMLContent : public CXMLNode {
   uint32_t GetTextLength() const { return body.GetLength(); }
   CXMLTextBody& Body() { return body; }
   const CXMLTextBody& Body() const { return body; }
-  TextSource* GetSource() const { return source; }
+  // The source whose text is written after this node's own (see CXMLElement::AddTextSource); null for
+  // plain text, which is every text a load makes.
+  virtual TextSource* GetSource() const { return nullptr; }
 
  private:
   CXMLTextBody body;
-  TextSource* source = nullptr;
 };
 
 class CXMLComment : public CXMLNode {
@@ -369,10 +368,10 @@ class CXMLAttributeSet {
   CXMLAttributeSet& operator=(const CXMLAttributeSet&) = delete;
   ~CXMLAttributeSet();
 
-  const_iterator begin() const { return items; }
-  const_iterator end() const { return items + count; }
-  size_t size() const { return count; }
-  bool empty() const { return count == 0; }
+  const_iterator begin() const { return block ? Items() : nullptr; }
+  const_iterator end() const { return block ? Items() + block->count : nullptr; }
+  size_t size() const { return block ? block->count : 0; }
+  bool empty() const { return size() == 0; }
 
   CXMLAttribute* Find(std::wstring_view name) const;
   // Inserts in name order; kDuplicate when the name is there, kNoMemory when the array cannot grow.
@@ -380,18 +379,23 @@ class CXMLAttributeSet {
   Result Insert(CXMLAttribute* attribute);
   // Takes the attribute with that name out of the set (the caller deletes it); null when there is none.
   CXMLAttribute* Remove(std::wstring_view name);
-  // For the loader: the set becomes sorted, distinct, which live in the load's arena. The set must be
-  // empty.
-  void Adopt(CXMLAttribute** sorted, uint32_t n);
+  // For the loader: the set becomes the n sorted, distinct attributes, in an array in arena, the arena
+  // their element was carved from. The set must be empty. False when memory runs out.
+  bool AdoptIn(CXMLArena& arena, CXMLAttribute* const* sorted, uint32_t n);
 
  private:
+  // The counts and the array in one block, so that an element without attributes holds only a null
+  // pointer. The array follows the header.
+  struct Block {
+    uint32_t count;
+    uint32_t capacity;  // of a heap block; 0 for a block in an arena, which is never grown or freed
+  };
+  CXMLAttribute** Items() const { return reinterpret_cast<CXMLAttribute**>(block + 1); }
   // The index where name is or would go.
   uint32_t LowerBound(std::wstring_view name) const;
   bool MakeRoom();
 
-  CXMLAttribute** items = nullptr;
-  uint32_t count = 0;
-  uint32_t capacity = 0;  // of a heap array; 0 while the array lives in an arena
+  Block* block = nullptr;
 };
 
 class CXMLElement : public CXMLNode {
