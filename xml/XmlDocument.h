@@ -112,6 +112,9 @@ class CXMLDocumentLoader : public IXMLParserCallback {
   };
   std::vector<NameSlot> names;
   size_t nameCount = 0;
+  // Runs found lately, by length and end units; nulls or runs of this load only.
+  static constexpr uint32_t kRecentNames = 64;
+  const wchar_t* recentNames[kRecentNames] = {};
 };
 
 class CXMLDocument {

@@ -46,6 +46,7 @@ void CXMLDocumentLoader::Reset(CXMLDocument* newDocument, unsigned newFlags) {
   textLength = 0;
   textHasReference = false;
   std::fill(names.begin(), names.end(), NameSlot());
+  std::fill(recentNames, recentNames + kRecentNames, nullptr);
   nameCount = 0;
   // Without an arena the load fails at its first node, as it would at the next allocation anyway.
   arena = CXMLArena::Create();
@@ -71,6 +72,10 @@ T* CXMLDocumentLoader::Make(Args&&... args) {
 
 const wchar_t* CXMLDocumentLoader::Intern(const wchar_t* units, uint32_t n) {
   if (!arena) return nullptr;
+  // A document repeats a few names over and over: those are found by their length and end units, without
+  // hashing them. A miss costs one comparison, and the table below still finds every name.
+  const wchar_t*& recent = recentNames[n == 0 ? 0 : (n * 7 + units[0] * 3 + units[n - 1]) % kRecentNames];
+  if (recent && CXMLString::RunEquals(recent, units, n)) return recent;
   uint32_t hash = 2166136261u;  // FNV-1a: names are short, and one multiply per unit is cheap
   for (uint32_t i = 0; i < n; ++i) hash = (hash ^ units[i]) * 16777619u;
   if (nameCount >= names.size() / 2) {
@@ -93,12 +98,16 @@ const wchar_t* CXMLDocumentLoader::Intern(const wchar_t* units, uint32_t n) {
   const size_t mask = names.size() - 1;
   size_t at = hash & mask;
   for (; names[at].run; at = (at + 1) & mask) {
-    if (names[at].hash == hash && CXMLString::RunEquals(names[at].run, units, n)) return names[at].run;
+    if (names[at].hash == hash && CXMLString::RunEquals(names[at].run, units, n)) {
+      recent = names[at].run;
+      return recent;
+    }
   }
   const wchar_t* run = CXMLString::NewRun(*arena, units, n);
   if (run) {
     names[at] = NameSlot{run, hash};
     ++nameCount;
+    recent = run;
   }
   return run;
 }
