@@ -81,7 +81,7 @@ class CXMLDocumentLoader : public IXMLParserCallback {
   // root, nowhere (null) after the root has closed.
   CXMLNodeList* Placement() const;
   bool Error(XMLError code, const wchar_t* message, uint32_t length);
-  // new T(args...) from the load's arena (from the heap when there is none); null when memory runs out.
+  // new T(args...) from the load's arena; null when there is none or memory runs out.
   template <class T, class... Args>
   T* Make(Args&&... args);
   // The load's one run of these units in its arena, shared by every name spelt so; null when memory runs
