@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 namespace {
@@ -78,30 +79,71 @@ void* CXMLArena::Allocate(size_t bytes, size_t alignment) {
   // alignment is a power of two: a mask, not a division, on a path every node of a load takes.
   const size_t skip = (0 - reinterpret_cast<uintptr_t>(cursor)) & (alignment - 1);
   if (static_cast<size_t>(limit - cursor) < skip + bytes) {
-    // A request larger than a quarter block gets a block of its own, so the current block's room is kept.
-    const size_t room = bytes > nextBlockBytes / 4 ? bytes : nextBlockBytes;
-    void* memory = room == kLastBlockBytes ? TakeKeptBlock() : nullptr;
-    if (!memory) memory = std::malloc(RoundUp(sizeof(Block)) + room);
-    if (!memory) return nullptr;
-    Block* block = static_cast<Block*>(memory);
-    block->bytes = room;
-    char* start = reinterpret_cast<char*>(block) + RoundUp(sizeof(Block));
-    if (room == bytes && blocks) {
-      // Behind the current block, which stays the one being filled.
-      block->next = blocks->next;
-      blocks->next = block;
-      return start;
+    if (bytes > nextBlockBytes / 4) {
+      // A request larger than a quarter block gets a block of its own, behind the current block, which
+      // stays the one being filled.
+      Block* block = NewBlock(bytes);
+      if (!block) return nullptr;
+      if (blocks) {
+        block->next = blocks->next;
+        blocks->next = block;
+      } else {
+        block->next = nullptr;
+        blocks = block;
+      }
+      return reinterpret_cast<char*>(block) + RoundUp(sizeof(Block));
     }
-    block->next = blocks;
-    blocks = block;
-    cursor = start;
-    limit = start + room;
-    if (nextBlockBytes < kLastBlockBytes) nextBlockBytes *= 2;
+    if (!StartBlock(nextBlockBytes)) return nullptr;
   }
   cursor += (0 - reinterpret_cast<uintptr_t>(cursor)) & (alignment - 1);
   void* result = cursor;
   cursor += bytes;
   return result;
+}
+
+void* CXMLArena::Extend(void* last, size_t bytes, size_t more, size_t alignment) {
+  char* end = static_cast<char*>(last) + bytes;
+  if (end == cursor && static_cast<size_t>(limit - cursor) >= more) {
+    cursor += more;
+    return last;
+  }
+  if (bytes > SIZE_MAX / 4 - more - alignment) return nullptr;
+  // Moved into a block of its own that becomes the current one, with room for the run to double: a run
+  // that keeps growing (a long text, one event per reference) is then copied a few times, not once per
+  // piece.
+  const size_t needed = bytes + more;
+  if (!StartBlock(2 * needed + alignment > nextBlockBytes ? 2 * needed + alignment : nextBlockBytes)) {
+    return nullptr;
+  }
+  cursor += (0 - reinterpret_cast<uintptr_t>(cursor)) & (alignment - 1);
+  void* moved = cursor;
+  cursor += needed;
+  std::memcpy(moved, last, bytes);
+  return moved;
+}
+
+CXMLArena::Block* CXMLArena::NewBlock(size_t room) {
+  void* memory = room == kLastBlockBytes ? TakeKeptBlock() : nullptr;
+  if (!memory) memory = std::malloc(RoundUp(sizeof(Block)) + room);
+  if (!memory) return nullptr;
+  Block* block = static_cast<Block*>(memory);
+  block->bytes = room;
+  return block;
+}
+
+bool CXMLArena::StartBlock(size_t room) {
+  Block* block = NewBlock(room);
+  if (!block) return false;
+  block->next = blocks;
+  blocks = block;
+  cursor = reinterpret_cast<char*>(block) + RoundUp(sizeof(Block));
+  limit = cursor + room;
+  if (nextBlockBytes < kLastBlockBytes) nextBlockBytes *= 2;
+  return true;
+}
+
+void CXMLArena::GiveBack(void* last, size_t bytes) {
+  if (static_cast<char*>(last) + bytes == cursor) cursor = static_cast<char*>(last);
 }
 
 void* CXMLArenaObject::operator new(size_t size) {

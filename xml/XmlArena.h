@@ -20,6 +20,12 @@ class CXMLArena {
   // Room for `bytes` bytes at a multiple of alignment (a power of two up to 8); null when memory runs out.
   // It lives as long as the arena, so it may only back the text of an object carved from the same arena.
   void* Allocate(size_t bytes, size_t alignment);
+  // Makes the `bytes` at last, the latest result of Allocate or Extend, `more` bytes longer: in place when
+  // the block has room, else as a copy at the start of a new block with room for them to double (the old
+  // room is not reused). Returns where they now are, or null (last unchanged) when memory runs out.
+  void* Extend(void* last, size_t bytes, size_t more, size_t alignment);
+  // Takes back the `bytes` at last when nothing was allocated after them; otherwise keeps them.
+  void GiveBack(void* last, size_t bytes);
 
  private:
   CXMLArena();
@@ -29,6 +35,10 @@ class CXMLArena {
     Block* next;
     size_t bytes;  // after the header
   };
+  // A block of room bytes, not linked yet; null when memory runs out.
+  Block* NewBlock(size_t room);
+  // A block of room bytes becomes the one being filled; false when memory runs out.
+  bool StartBlock(size_t room);
   Block* blocks = nullptr;
   char* cursor = nullptr;
   char* limit = nullptr;

@@ -81,12 +81,12 @@ class CXMLDocumentLoader : public IXMLParserCallback {
   // root, nowhere (null) after the root has closed.
   CXMLNodeList* Placement() const;
   bool Error(XMLError code, const wchar_t* message, uint32_t length);
-  // new T(args...) from the load's arena (from the heap when there is none); null when memory runs out.
+  // new T(args...) from the load's arena; null when there is none or memory runs out.
   template <class T, class... Args>
   T* Make(Args&&... args);
-  // The token stored in string: in the load's arena, on the heap when there is none. False when memory
-  // runs out.
-  bool Store(CXMLString& string, const CXMLParser& parser);
+  // The load's one run of these units in its arena, shared by every name spelt so; null when memory runs
+  // out.
+  const wchar_t* Intern(const wchar_t* units, uint32_t n);
   // Gives the attributes of the start tag read so far to their element, in name order.
   bool CommitAttributes();
 
@@ -100,9 +100,21 @@ class CXMLDocumentLoader : public IXMLParserCallback {
   // The attributes of the start tag being read, in document order, and a look-up of their names once
   // there are many.
   std::vector<CXMLAttribute*> tagAttributes;
-  std::unordered_set<std::wstring_view> tagNames;
-  CBuffer text;                   // the current run of text
+  std::unordered_set<const wchar_t*> tagNames;
+  // The current run of text: the arena's latest allocation, terminated.
+  wchar_t* textRun = nullptr;
+  uint32_t textLength = 0;
   bool textHasReference = false;  // some of the run came from a reference: it is content, never indentation
+  // The names of this load, open addressing by hash, at most half full.
+  struct NameSlot {
+    const wchar_t* run = nullptr;
+    uint32_t hash = 0;
+  };
+  std::vector<NameSlot> names;
+  size_t nameCount = 0;
+  // Runs found lately, by length and end units; nulls or runs of this load only.
+  static constexpr uint32_t kRecentNames = 64;
+  const wchar_t* recentNames[kRecentNames] = {};
 };
 
 class CXMLDocument {

@@ -14,6 +14,9 @@
 namespace {
 
 constexpr uint32_t kStreamChunk = 0x80000;  // 512 KiB read per call when loading from a stream
+// Texts up to this long are shared within a load: long enough for indentation and single words, short
+// enough that looking one up costs less than storing it.
+constexpr uint32_t kSharedTextUnits = 16;
 
 std::wstring Printf(const wchar_t* format, ...) {
   CBuffer buffer;
@@ -39,50 +42,92 @@ void CXMLDocumentLoader::Reset(CXMLDocument* newDocument, unsigned newFlags) {
   pending = nullptr;
   current = nullptr;
   openCount = 0;
-  ClearText(text);
+  textRun = nullptr;
+  textLength = 0;
   textHasReference = false;
-  // Without an arena everything comes from the heap, as it would anyway.
+  std::fill(names.begin(), names.end(), NameSlot());
+  std::fill(recentNames, recentNames + kRecentNames, nullptr);
+  nameCount = 0;
+  // Without an arena the load fails at its first node, as it would at the next allocation anyway.
   arena = CXMLArena::Create();
 }
 
 void CXMLDocumentLoader::EndLoad() {
   CommitAttributes();
+  textRun = nullptr;
+  textLength = 0;
   if (arena) arena->Release();
   arena = nullptr;
 }
 
 template <class T, class... Args>
 T* CXMLDocumentLoader::Make(Args&&... args) {
+  if (!arena) return nullptr;
   try {
-    return arena ? new (*arena) T(std::forward<Args>(args)...) : new T(std::forward<Args>(args)...);
+    return new (*arena) T(std::forward<Args>(args)...);
   } catch (const std::bad_alloc&) {
     return nullptr;
   }
 }
 
-bool CXMLDocumentLoader::Store(CXMLString& string, const CXMLParser& parser) {
-  return arena ? string.AssignIn(*arena, parser.GetToken(), parser.GetTokenLength())
-               : string.Assign(parser.GetToken(), parser.GetTokenLength());
+const wchar_t* CXMLDocumentLoader::Intern(const wchar_t* units, uint32_t n) {
+  if (!arena) return nullptr;
+  // A document repeats a few names over and over: those are found by their length and end units, without
+  // hashing them. A miss costs one comparison, and the table below still finds every name.
+  const wchar_t*& recent = recentNames[n == 0 ? 0 : (n * 7 + units[0] * 3 + units[n - 1]) % kRecentNames];
+  if (recent && CXMLString::RunEquals(recent, units, n)) return recent;
+  uint32_t hash = 2166136261u;  // FNV-1a: names are short, and one multiply per unit is cheap
+  for (uint32_t i = 0; i < n; ++i) hash = (hash ^ units[i]) * 16777619u;
+  if (nameCount >= names.size() / 2) {
+    // Half full at most, so a probe for a name that is not there ends soon.
+    std::vector<NameSlot> grown;
+    try {
+      grown.resize(names.empty() ? 64 : names.size() * 2);
+    } catch (const std::bad_alloc&) {
+      return nullptr;
+    }
+    const size_t mask = grown.size() - 1;
+    for (const NameSlot& slot : names) {
+      if (!slot.run) continue;
+      size_t at = slot.hash & mask;
+      while (grown[at].run) at = (at + 1) & mask;
+      grown[at] = slot;
+    }
+    names.swap(grown);
+  }
+  const size_t mask = names.size() - 1;
+  size_t at = hash & mask;
+  for (; names[at].run; at = (at + 1) & mask) {
+    if (names[at].hash == hash && CXMLString::RunEquals(names[at].run, units, n)) {
+      recent = names[at].run;
+      return recent;
+    }
+  }
+  const wchar_t* run = CXMLString::NewRun(*arena, units, n);
+  if (run) {
+    names[at] = NameSlot{run, hash};
+    ++nameCount;
+    recent = run;
+  }
+  return run;
 }
 
 bool CXMLDocumentLoader::CommitAttributes() {
   if (tagAttributes.empty()) return true;
   if (tagAttributes.size() > 1) {
+    // Compared by hand: a comparison of views calls into the C runtime, which costs more than a short
+    // name.
     std::sort(tagAttributes.begin(), tagAttributes.end(), [](const CXMLAttribute* a, const CXMLAttribute* b) {
-      return a->GetName().view() < b->GetName().view();
+      const wchar_t* x = a->GetName().c_str();
+      const wchar_t* y = b->GetName().c_str();
+      while (*x && *x == *y) ++x, ++y;
+      return *x < *y;
     });
   }
-  const uint32_t n = static_cast<uint32_t>(tagAttributes.size());
   CXMLAttributeSet& set = current->MutableAttributes();
-  auto array =
-      arena && set.empty()
-          ? static_cast<CXMLAttribute**>(arena->Allocate(n * sizeof(CXMLAttribute*), sizeof(CXMLAttribute*)))
-          : nullptr;
   bool inserted = true;
-  if (array) {
-    std::memcpy(array, tagAttributes.data(), n * sizeof(CXMLAttribute*));
-    set.Adopt(array, n);
-  } else {
+  if (!arena || !set.empty() ||
+      !set.AdoptIn(*arena, tagAttributes.data(), static_cast<uint32_t>(tagAttributes.size()))) {
     for (CXMLAttribute* attribute : tagAttributes) {
       if (current->TryInsertAttribute(attribute) != CXMLElement::InsertResult::kInserted) inserted = false;
     }
@@ -108,11 +153,9 @@ CXMLNodeList* CXMLDocumentLoader::Placement() const {
 
 bool CXMLDocumentLoader::OnStartElement(CXMLParser& parser) {
   if (!FlushText()) return false;
-  CXMLElement* element = Make<CXMLElement>();
-  if (element && !Store(element->MutableName(), parser)) {
-    delete element;
-    element = nullptr;
-  }
+  const wchar_t* name = Intern(parser.GetToken(), parser.GetTokenLength());
+  CXMLElement* element = name ? Make<CXMLElement>() : nullptr;
+  if (element) element->MutableName().Share(name);
   if (!element) return Error(XML_ERROR_NO_MEMORY, parser.GetToken(), parser.GetTokenLength());
   if (current) {
     if (flags & XML_LOAD_ROOT_ONLY) {
@@ -148,36 +191,33 @@ bool CXMLDocumentLoader::OnEndElement(CXMLParser& parser) {
 
 bool CXMLDocumentLoader::OnAttributeName(CXMLParser& parser) {
   if (!current) return Error(XML_ERROR_INVALID_DOC, parser.GetToken(), parser.GetTokenLength());
-  const std::wstring_view name(parser.GetToken(), parser.GetTokenLength());
-  // The tag's attributes are sorted once, when it ends; until then a name is looked for among those read
-  // before it, through a hash once there are many, so a tag with thousands of attributes stays linear.
+  const wchar_t* name = Intern(parser.GetToken(), parser.GetTokenLength());
+  if (!name) return Error(XML_ERROR_NO_MEMORY, parser.GetToken(), parser.GetTokenLength());
+  // Every name of this load is interned, so a repeated name is the same run. The tag's attributes are
+  // sorted once, when it ends; until then a name is looked for among those read before it, through a hash
+  // once there are many, so a tag with thousands of attributes stays linear.
   constexpr size_t kHashFrom = 16;
   bool duplicate = false;
   try {
     if (tagAttributes.size() < kHashFrom) {
-      for (const CXMLAttribute* a : tagAttributes) duplicate = duplicate || a->GetName() == name;
+      for (const CXMLAttribute* a : tagAttributes) duplicate = duplicate || a->GetName().data() == name;
     } else {
       if (tagNames.empty()) {
-        for (const CXMLAttribute* a : tagAttributes) tagNames.insert(a->GetName().view());
+        for (const CXMLAttribute* a : tagAttributes) tagNames.insert(a->GetName().data());
       }
       duplicate = tagNames.count(name) != 0;
     }
-    if (!duplicate && !current->Attributes().empty() && current->FindAttribute(parser.GetToken())) {
-      duplicate = true;
-    }
+    if (!duplicate && !current->Attributes().empty() && current->FindAttribute(name)) duplicate = true;
   } catch (const std::bad_alloc&) {
     return Error(XML_ERROR_NO_MEMORY, parser.GetToken(), parser.GetTokenLength());
   }
   if (duplicate) return Error(XML_ERROR_DUPLICATE_ATTR, parser.GetToken(), parser.GetTokenLength());
   CXMLAttribute* attribute = Make<CXMLAttribute>();
-  if (attribute && !Store(attribute->MutableName(), parser)) {
-    delete attribute;
-    attribute = nullptr;
-  }
   if (!attribute) return Error(XML_ERROR_NO_MEMORY, parser.GetToken(), parser.GetTokenLength());
+  attribute->MutableName().Share(name);
   try {
     tagAttributes.push_back(attribute);
-    if (!tagNames.empty()) tagNames.insert(attribute->GetName().view());
+    if (!tagNames.empty()) tagNames.insert(name);
   } catch (const std::bad_alloc&) {
     if (tagAttributes.empty() || tagAttributes.back() != attribute) delete attribute;
     return Error(XML_ERROR_NO_MEMORY, parser.GetToken(), parser.GetTokenLength());
@@ -188,7 +228,7 @@ bool CXMLDocumentLoader::OnAttributeName(CXMLParser& parser) {
 
 bool CXMLDocumentLoader::OnAttributeValue(CXMLParser& parser) {
   if (!pending) return true;
-  if (!Store(pending->MutableValue(), parser)) {
+  if (!arena || !pending->MutableValue().AssignIn(*arena, parser.GetToken(), parser.GetTokenLength())) {
     return Error(XML_ERROR_NO_MEMORY, parser.GetToken(), parser.GetTokenLength());
   }
   pending = nullptr;
@@ -196,41 +236,64 @@ bool CXMLDocumentLoader::OnAttributeValue(CXMLParser& parser) {
 }
 
 bool CXMLDocumentLoader::OnText(CXMLParser& parser) {
-  // Gathered until the next markup: a run of text may come in several events (text, a reference, more
-  // text), and only the whole run tells whether it is indentation.
+  // Gathered in the arena until the next markup: a run of text may come in several events (text, a
+  // reference, more text), and only the whole run tells whether it is indentation. The run is the arena's
+  // latest allocation until then, so it grows in place and is given back when it is dropped.
   if (parser.InReference()) textHasReference = true;
-  if (!AppendUnits(text, parser.GetToken(), parser.GetTokenLength())) {
-    return Error(XML_ERROR_NO_MEMORY, L"root content", 12);
+  const uint32_t n = parser.GetTokenLength();
+  if (n == 0) return true;
+  void* room = nullptr;
+  if (arena && n < UINT32_MAX / sizeof(wchar_t) - 1 - textLength) {
+    room = textRun ? arena->Extend(textRun, (textLength + 1) * sizeof(wchar_t), n * sizeof(wchar_t),
+                                   alignof(wchar_t))
+                   : arena->Allocate((n + 1) * sizeof(wchar_t), alignof(wchar_t));
   }
+  if (!room) return Error(XML_ERROR_NO_MEMORY, L"root content", 12);
+  textRun = static_cast<wchar_t*>(room);
+  CopyUnits(textRun + textLength, parser.GetToken(), n);
+  textLength += n;
+  textRun[textLength] = 0;
   return true;
 }
 
 bool CXMLDocumentLoader::FlushText() {
   if (!CommitAttributes()) return false;
-  const uint32_t length = TextLength(text);
-  if (length == 0) return true;
+  if (textLength == 0) return true;
+  wchar_t* const run = textRun;
+  const uint32_t length = textLength;
+  const size_t runBytes = (length + 1) * sizeof(wchar_t);
+  textRun = nullptr;
+  textLength = 0;
   const bool literal = !textHasReference;
   textHasReference = false;
   CXMLNodeList* list = Placement();
-  if (!list || ((flags & XML_LOAD_DROP_INDENT) && literal && IsIndentation(text.GetText(), length))) {
-    ClearText(text);
+  if (!list || ((flags & XML_LOAD_DROP_INDENT) && literal && IsIndentation(run, length))) {
+    arena->GiveBack(run, runBytes);
     return true;
   }
   CXMLNode* last = list->Last();
   if (last && last->IsContent() && !static_cast<CXMLContent*>(last)->GetSource()) {
     // Text on both sides of a dropped comment or instruction joins into one node, as AddText joins it.
-    bool appended = static_cast<CXMLContent*>(last)->Body().Append(text.GetText(), length);
-    ClearText(text);
+    const bool appended = static_cast<CXMLContent*>(last)->Body().Append(run, length);
+    arena->GiveBack(run, runBytes);
     return appended || Error(XML_ERROR_NO_MEMORY, L"root content", 12);
   }
+  const wchar_t* units = run;
+  if (length <= kSharedTextUnits) {
+    // Short texts repeat (indentation above all), so they share one run per distinct text as names do.
+    // Copied aside first: the gathered run is given back, and a new shared run may take its place.
+    wchar_t aside[kSharedTextUnits];
+    CopyUnits(aside, run, length);
+    arena->GiveBack(run, runBytes);
+    units = Intern(aside, length);
+    if (!units) return Error(XML_ERROR_NO_MEMORY, L"root content", 12);
+  }
   CXMLContent* node = Make<CXMLContent>();
-  const bool stored = node && (arena ? node->Body().AssignIn(*arena, text.GetText(), length)
-                                     : node->Body().Assign(text.GetText(), length));
-  ClearText(text);
-  if (!stored) {
-    delete node;
+  if (!node) {
+    if (units == run) arena->GiveBack(run, runBytes);
     return Error(XML_ERROR_NO_MEMORY, L"root content", 12);
   }
+  node->Body().Adopt(units, length);
   list->Append(node);
   return true;
 }

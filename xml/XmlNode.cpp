@@ -172,29 +172,50 @@ bool CXMLNode::NameEquals(const wchar_t* name) const {
 
 // ---- CXMLString
 
+const CXMLString::EmptyRun CXMLString::kEmpty = {0, {0}};
+
+namespace {
+
+// Bytes of a run of n units, or 0 when n is too long for a run's count.
+size_t RunBytes(uint32_t n) {
+  if (n > 0x7FFFFFFEu || n >= (SIZE_MAX - sizeof(uint32_t)) / sizeof(wchar_t) - 1) return 0;
+  return sizeof(uint32_t) + (static_cast<size_t>(n) + 1) * sizeof(wchar_t);
+}
+
+}  // namespace
+
+const wchar_t* CXMLString::FillRun(void* room, const wchar_t* text, uint32_t n, uint32_t ownedBit) {
+  if (!room) return nullptr;
+  *static_cast<uint32_t*>(room) = n | ownedBit;
+  wchar_t* run = reinterpret_cast<wchar_t*>(static_cast<char*>(room) + sizeof(uint32_t));
+  CopyUnits(run, text, n);
+  run[n] = 0;
+  return run;
+}
+
 void CXMLString::Release() {
-  if (owned) std::free(const_cast<wchar_t*>(units));
+  if (Header(units) & kOwned) std::free(const_cast<wchar_t*>(units) - sizeof(uint32_t) / sizeof(wchar_t));
+  units = kEmpty.units;
 }
 
 bool CXMLString::Assign(const wchar_t* text, uint32_t n) {
-  if (n > UINT32_MAX / sizeof(wchar_t) - 1) return false;
-  return Take(static_cast<wchar_t*>(std::malloc((n + 1) * sizeof(wchar_t))), text, n, true);
+  const size_t bytes = RunBytes(n);
+  const wchar_t* run = bytes ? FillRun(std::malloc(bytes), text, n, kOwned) : nullptr;
+  if (!run) return false;
+  Release();
+  units = run;
+  return true;
+}
+
+const wchar_t* CXMLString::NewRun(CXMLArena& arena, const wchar_t* text, uint32_t n) {
+  const size_t bytes = RunBytes(n);
+  return bytes ? FillRun(arena.Allocate(bytes, alignof(uint32_t)), text, n, 0) : nullptr;
 }
 
 bool CXMLString::AssignIn(CXMLArena& arena, const wchar_t* text, uint32_t n) {
-  if (n > UINT32_MAX / sizeof(wchar_t) - 1) return false;
-  return Take(static_cast<wchar_t*>(arena.Allocate((n + 1) * sizeof(wchar_t), alignof(wchar_t))), text, n,
-              false);
-}
-
-bool CXMLString::Take(wchar_t* room, const wchar_t* text, uint32_t n, bool heap) {
-  if (!room) return false;
-  CopyUnits(room, text, n);
-  room[n] = 0;
-  Release();
-  units = room;
-  count = n;
-  owned = heap;
+  const wchar_t* run = NewRun(arena, text, n);
+  if (!run) return false;
+  Share(run);
   return true;
 }
 
@@ -234,26 +255,31 @@ bool CXMLTextBody::Append(const wchar_t* text, uint32_t n) {
   return Replace(length, text, n);
 }
 
-bool CXMLTextBody::AssignIn(CXMLArena& arena, const wchar_t* text, uint32_t n) {
-  if (n > UINT32_MAX / sizeof(wchar_t) - 1) return false;
-  wchar_t* copy = static_cast<wchar_t*>(arena.Allocate((n + 1) * sizeof(wchar_t), alignof(wchar_t)));
-  if (!copy) return false;
-  CopyUnits(copy, text, n);
-  copy[n] = 0;
+void CXMLTextBody::Adopt(const wchar_t* arenaText, uint32_t n) {
   if (capacity) std::free(units);
-  units = copy;
+  units = const_cast<wchar_t*>(arenaText);  // capacity 0: Replace never writes into it
   length = n;
   capacity = 0;
-  return true;
 }
 
-CXMLContent::CXMLContent(TextSource* source) : source(source) {
-  if (source) source->AddRef();
-}
+namespace {
 
-CXMLContent::~CXMLContent() {
-  if (source) source->Release();
-}
+// A text node with a source: plain text nodes, hundreds of thousands in a load, do without the slot.
+class CXMLSourcedContent : public CXMLContent {
+ public:
+  explicit CXMLSourcedContent(TextSource* source) : source(source) {
+    if (source) source->AddRef();
+  }
+  ~CXMLSourcedContent() override {
+    if (source) source->Release();
+  }
+  TextSource* GetSource() const override { return source; }
+
+ private:
+  TextSource* source;
+};
+
+}  // namespace
 
 namespace {
 
@@ -325,12 +351,16 @@ static_assert(alignof(CXMLElement) <= sizeof(void*) && alignof(CXMLContent) <= s
 
 // ---- CXMLAttributeSet
 
+static_assert(sizeof(CXMLAttributeSet) == sizeof(void*) && alignof(CXMLAttribute*) <= 8,
+              "the array follows the 8-byte header without padding");
+
 CXMLAttributeSet::~CXMLAttributeSet() {
-  if (capacity) std::free(items);
+  if (block && block->capacity) std::free(block);
 }
 
 uint32_t CXMLAttributeSet::LowerBound(std::wstring_view name) const {
-  uint32_t low = 0, high = count;
+  CXMLAttribute* const* items = begin();
+  uint32_t low = 0, high = static_cast<uint32_t>(size());
   while (low < high) {
     const uint32_t middle = low + (high - low) / 2;
     if (std::wstring_view(items[middle]->GetName()) < name) {
@@ -344,51 +374,62 @@ uint32_t CXMLAttributeSet::LowerBound(std::wstring_view name) const {
 
 CXMLAttribute* CXMLAttributeSet::Find(std::wstring_view name) const {
   const uint32_t at = LowerBound(name);
-  return at < count && items[at]->GetName() == name ? items[at] : nullptr;
+  return at < size() && Items()[at]->GetName() == name ? Items()[at] : nullptr;
 }
 
 bool CXMLAttributeSet::MakeRoom() {
-  if (count < capacity) return true;
+  const uint32_t count = static_cast<uint32_t>(size());
+  if (block && count < block->capacity) return true;
   // An array in the arena is never grown in place: the set moves to the heap at its first change.
-  if (count > UINT32_MAX / 2 / sizeof(CXMLAttribute*)) return false;
+  if (count > (UINT32_MAX / 2 - sizeof(Block)) / sizeof(CXMLAttribute*)) return false;
   const uint32_t room = count < 4 ? 4 : count * 2;
-  auto grown = static_cast<CXMLAttribute**>(std::malloc(room * sizeof(CXMLAttribute*)));
+  auto grown = static_cast<Block*>(std::malloc(sizeof(Block) + room * sizeof(CXMLAttribute*)));
   if (!grown) return false;
-  if (count) std::memcpy(grown, items, count * sizeof(CXMLAttribute*));
-  if (capacity) std::free(items);
-  items = grown;
-  capacity = room;
+  grown->count = count;
+  grown->capacity = room;
+  if (count) std::memcpy(reinterpret_cast<CXMLAttribute**>(grown + 1), Items(), count * sizeof(CXMLAttribute*));
+  if (block && block->capacity) std::free(block);
+  block = grown;
   return true;
 }
 
 CXMLAttributeSet::Result CXMLAttributeSet::Insert(CXMLAttribute* attribute) {
   const uint32_t at = LowerBound(attribute->GetName());
-  if (at < count && items[at]->GetName() == attribute->GetName()) return Result::kDuplicate;
+  if (at < size() && Items()[at]->GetName() == attribute->GetName()) return Result::kDuplicate;
   if (!MakeRoom()) return Result::kNoMemory;
-  std::memmove(items + at + 1, items + at, (count - at) * sizeof(CXMLAttribute*));
+  CXMLAttribute** items = Items();
+  std::memmove(items + at + 1, items + at, (block->count - at) * sizeof(CXMLAttribute*));
   items[at] = attribute;
-  ++count;
+  ++block->count;
   return Result::kInserted;
 }
 
 CXMLAttribute* CXMLAttributeSet::Remove(std::wstring_view name) {
   const uint32_t at = LowerBound(name);
-  if (at >= count || items[at]->GetName() != name) return nullptr;
-  CXMLAttribute* removed = items[at];
-  if (!capacity) {
+  if (at >= size() || Items()[at]->GetName() != name) return nullptr;
+  CXMLAttribute* removed = Items()[at];
+  if (!block->capacity) {
     // The arena's array is left as it is; the rest moves to the heap.
     if (!MakeRoom()) return nullptr;
   }
-  std::memmove(items + at, items + at + 1, (count - at - 1) * sizeof(CXMLAttribute*));
-  --count;
+  CXMLAttribute** items = Items();
+  std::memmove(items + at, items + at + 1, (block->count - at - 1) * sizeof(CXMLAttribute*));
+  --block->count;
   return removed;
 }
 
-void CXMLAttributeSet::Adopt(CXMLAttribute** sorted, uint32_t n) {
-  if (capacity) std::free(items);
-  items = sorted;
-  count = n;
-  capacity = 0;
+bool CXMLAttributeSet::AdoptIn(CXMLArena& arena, CXMLAttribute* const* sorted, uint32_t n) {
+  if (n > (UINT32_MAX / 2 - sizeof(Block)) / sizeof(CXMLAttribute*)) return false;
+  auto adopted = static_cast<Block*>(
+      arena.Allocate(sizeof(Block) + n * sizeof(CXMLAttribute*), sizeof(void*)));
+  if (!adopted) return false;
+  adopted->count = n;
+  adopted->capacity = 0;
+  CXMLAttribute** items = reinterpret_cast<CXMLAttribute**>(adopted + 1);
+  for (uint32_t i = 0; i < n; ++i) items[i] = sorted[i];
+  if (block && block->capacity) std::free(block);
+  block = adopted;
+  return true;
 }
 
 // ---- CXMLElement
@@ -846,7 +887,7 @@ CXMLPInstr* CXMLElement::AddPInstrFormat(const wchar_t* target, const wchar_t* f
 }
 
 CXMLContent* CXMLElement::AddTextSource(TextSource* source) {
-  CXMLContent* node = NewOrNull<CXMLContent>(source);
+  CXMLContent* node = NewOrNull<CXMLSourcedContent>(source);
   if (node) children.Append(node);
   return node;
 }

@@ -137,10 +137,12 @@ class CXMLNode : public CXMLArenaObject {
   CXMLNode* next = nullptr;
 };
 
-// An element's or attribute's name, or an attribute's value: a counted run of UTF-16 units with a 0 unit
-// after it, so c_str() is also a C string. The units live in the arena of the load that made the owner, or
-// in a heap block of the string's own once it is set outside a load; only such a block is ever freed.
-// Converts to std::wstring_view (free) and to std::wstring (a copy).
+// An element's or attribute's name, or an attribute's value: one pointer to a counted run of UTF-16 units,
+// the count in the 32 bits before the units and a 0 unit after them, so c_str() is also a C string. A run
+// lives in the arena of the load that made the owner, where any number of strings of that load may share it
+// (a load keeps one run per distinct name), or in a heap block of the string's own once the string is set
+// outside a load; only such a block is ever freed. Converts to std::wstring_view (free) and to std::wstring
+// (a copy).
 class CXMLString {
  public:
   CXMLString() = default;
@@ -150,25 +152,36 @@ class CXMLString {
 
   const wchar_t* c_str() const { return units; }
   const wchar_t* data() const { return units; }
-  size_t size() const { return count; }
-  size_t length() const { return count; }
-  bool empty() const { return count == 0; }
+  size_t size() const { return Header(units) & kCountMask; }
+  size_t length() const { return size(); }
+  bool empty() const { return size() == 0; }
   wchar_t operator[](size_t i) const { return units[i]; }
-  std::wstring_view view() const { return std::wstring_view(units, count); }
+  std::wstring_view view() const { return std::wstring_view(units, size()); }
   operator std::wstring_view() const { return view(); }
-  operator std::wstring() const { return std::wstring(units, count); }
+  operator std::wstring() const { return std::wstring(units, size()); }
 
   // A heap copy of the n units, which may not lie in this string; false (unchanged) when memory runs out.
   bool Assign(const wchar_t* text, uint32_t n);
   // The n units copied into arena, which must be the arena the string's owner was carved from.
   bool AssignIn(CXMLArena& arena, const wchar_t* text, uint32_t n);
   // Exactly these n units.
-  bool Equals(const wchar_t* text, uint32_t n) const {
-    if (n != count) return false;
+  bool Equals(const wchar_t* text, uint32_t n) const { return RunEquals(units, text, n); }
+
+  // For the loader. A run of the n units in arena, which any string whose owner was carved from arena may
+  // share; null when memory runs out or n is too long for a run.
+  static const wchar_t* NewRun(CXMLArena& arena, const wchar_t* text, uint32_t n);
+  // Whether run (from NewRun) holds exactly these n units.
+  static bool RunEquals(const wchar_t* run, const wchar_t* text, uint32_t n) {
+    if (n != (Header(run) & kCountMask)) return false;
     for (uint32_t i = 0; i < n; ++i) {
-      if (units[i] != text[i]) return false;
+      if (run[i] != text[i]) return false;
     }
     return true;
+  }
+  // The string becomes run, which it shares and never frees.
+  void Share(const wchar_t* run) {
+    Release();
+    units = run;
   }
 
   friend bool operator==(const CXMLString& a, const CXMLString& b) { return a.view() == b.view(); }
@@ -179,13 +192,22 @@ class CXMLString {
   friend bool operator!=(std::wstring_view a, const CXMLString& b) { return !(a == b); }
 
  private:
+  // The header's top bit marks a heap block of the string's own; the rest is the count.
+  static constexpr uint32_t kOwned = 0x80000000u;
+  static constexpr uint32_t kCountMask = 0x7FFFFFFFu;
+  static uint32_t Header(const wchar_t* run) { return reinterpret_cast<const uint32_t*>(run)[-1]; }
+  // Fills room (a header and n + 1 units, null when it could not be had) and returns its units.
+  static const wchar_t* FillRun(void* room, const wchar_t* text, uint32_t n, uint32_t ownedBit);
   void Release();
-  // Copies the n units into room (n + 1 units, null when it could not be had), which becomes the string's.
-  bool Take(wchar_t* room, const wchar_t* text, uint32_t n, bool heap);
 
-  const wchar_t* units = L"";
-  uint32_t count = 0;
-  bool owned = false;  // units is a heap block of this string's own
+  // A run laid out as it is in memory: the units start 4 bytes in.
+  struct EmptyRun {
+    uint32_t header;
+    wchar_t units[1];
+  };
+  static const EmptyRun kEmpty;
+
+  const wchar_t* units = kEmpty.units;
 };
 
 // The body of the leaf nodes: UTF-16 text, terminated but counted without the terminator. It lives on the
@@ -202,8 +224,9 @@ class CXMLTextBody {
   // False (text unchanged) when memory runs out.
   bool Assign(const wchar_t* text, uint32_t n);
   bool Append(const wchar_t* text, uint32_t n);
-  // The text copied into arena, which must be the arena the body's node was carved from.
-  bool AssignIn(CXMLArena& arena, const wchar_t* text, uint32_t n);
+  // Takes n units followed by a 0 unit that already lie in the arena the body's node was carved from.
+  // Other bodies of that arena may share them: text in an arena is only ever replaced, never changed.
+  void Adopt(const wchar_t* arenaText, uint32_t n);
 
  private:
   bool Replace(uint32_t keep, const wchar_t* text, uint32_t n);
@@ -217,9 +240,6 @@ class CXMLTextBody {
 class CXMLContent : public CXMLNode {
  public:
   CXMLContent() = default;
-  // Takes a reference to source (may be null).
-  explicit CXMLContent(TextSource* source);
-  ~CXMLContent() override;
 
   bool IsContent() const override { return true; }
   CXMLNode* Clone() const override;  // the text only, never the source
@@ -231,11 +251,12 @@ class CXMLContent : public CXMLNode {
   uint32_t GetTextLength() const { return body.GetLength(); }
   CXMLTextBody& Body() { return body; }
   const CXMLTextBody& Body() const { return body; }
-  TextSource* GetSource() const { return source; }
+  // The source whose text is written after this node's own (see CXMLElement::AddTextSource); null for
+  // plain text, which is every text a load makes.
+  virtual TextSource* GetSource() const { return nullptr; }
 
  private:
   CXMLTextBody body;
-  TextSource* source = nullptr;
 };
 
 class CXMLComment : public CXMLNode {
@@ -347,10 +368,10 @@ class CXMLAttributeSet {
   CXMLAttributeSet& operator=(const CXMLAttributeSet&) = delete;
   ~CXMLAttributeSet();
 
-  const_iterator begin() const { return items; }
-  const_iterator end() const { return items + count; }
-  size_t size() const { return count; }
-  bool empty() const { return count == 0; }
+  const_iterator begin() const { return block ? Items() : nullptr; }
+  const_iterator end() const { return block ? Items() + block->count : nullptr; }
+  size_t size() const { return block ? block->count : 0; }
+  bool empty() const { return size() == 0; }
 
   CXMLAttribute* Find(std::wstring_view name) const;
   // Inserts in name order; kDuplicate when the name is there, kNoMemory when the array cannot grow.
@@ -358,18 +379,23 @@ class CXMLAttributeSet {
   Result Insert(CXMLAttribute* attribute);
   // Takes the attribute with that name out of the set (the caller deletes it); null when there is none.
   CXMLAttribute* Remove(std::wstring_view name);
-  // For the loader: the set becomes sorted, distinct, which live in the load's arena. The set must be
-  // empty.
-  void Adopt(CXMLAttribute** sorted, uint32_t n);
+  // For the loader: the set becomes the n sorted, distinct attributes, in an array in arena, the arena
+  // their element was carved from. The set must be empty. False when memory runs out.
+  bool AdoptIn(CXMLArena& arena, CXMLAttribute* const* sorted, uint32_t n);
 
  private:
+  // The counts and the array in one block, so that an element without attributes holds only a null
+  // pointer. The array follows the header.
+  struct Block {
+    uint32_t count;
+    uint32_t capacity;  // of a heap block; 0 for a block in an arena, which is never grown or freed
+  };
+  CXMLAttribute** Items() const { return reinterpret_cast<CXMLAttribute**>(block + 1); }
   // The index where name is or would go.
   uint32_t LowerBound(std::wstring_view name) const;
   bool MakeRoom();
 
-  CXMLAttribute** items = nullptr;
-  uint32_t count = 0;
-  uint32_t capacity = 0;  // of a heap array; 0 while the array lives in an arena
+  Block* block = nullptr;
 };
 
 class CXMLElement : public CXMLNode {

@@ -216,6 +216,24 @@ TEST(XmlModel, ChildEditing) {
   delete r;
 }
 
+TEST(XmlModel, EditsAfterALoadChangeOnlyTheirNode) {
+  // A load stores equal names and equal short texts once: every edit must still reach one node only.
+  CXMLDocument document = Load(L"<r><a k='v'>x</a><a k='v'>x</a></r>");
+  CXMLElement* first = document.GetRoot()->FindChild(L"a");
+  CXMLElement* second = document.GetRoot()->FindChild(L"a", 1);
+  ASSERT_TRUE(first->MutableName().Assign(L"b", 1));
+  EXPECT_TRUE(first->SetAttribute(L"k", L"w"));
+  EXPECT_TRUE(first->AddAttribute(L"m", L"1"));
+  EXPECT_TRUE(first->AddText(L"y"));
+  EXPECT_EQ("E:r[E:b{k=w,m=1}[T\"xy\"] E:a{k=v}[T\"x\"]]", Dump(*document.GetRoot()));
+  // A node taken out keeps what it shares with the load after its document is cleared.
+  document.GetRoot()->MutableChildren().Unlink(second, first);
+  document.Clear();
+  EXPECT_TRUE(second->RemoveAttribute(L"k"));
+  EXPECT_EQ("E:a[T\"x\"]", Dump(*second));
+  delete second;
+}
+
 TEST(XmlModel, CopyAndMoveChildren) {
   CXMLDocument document = Load(L"<r><a><x/>1</a><b><y/></b></r>");
   CXMLElement* r = document.GetRoot();

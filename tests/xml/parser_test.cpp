@@ -210,6 +210,21 @@ TEST(XmlParser, IndentationIsJudgedOnWholeRunsOfText) {
   RunLoadCases(cases, sizeof(cases) / sizeof(cases[0]));
 }
 
+TEST(XmlParser, LongTextOfReferencesLoadsWholeInLinearTime) {
+  // Every reference is an event of its own; the text they make up grows far past the arena's blocks.
+  std::wstring input = L"<a>", expected;
+  for (int i = 0; i < 200000; ++i) {
+    input += L"ab&amp;";
+    expected += L"ab&";
+  }
+  input += L"</a>";
+  CXMLDocument document;
+  ASSERT_TRUE(document.LoadFromString(input));
+  const CXMLContent* text = document.GetRoot()->GetChildContent();
+  ASSERT_NE(nullptr, text);
+  EXPECT_TRUE(std::wstring_view(text->GetText(), text->GetTextLength()) == expected);
+}
+
 TEST(XmlParser, LineBreaksCountOnceAndReadAsLineFeeds) {
   struct Case {
     const wchar_t* input;
