@@ -179,7 +179,7 @@ class CXMLDocument {
 
   void DeleteNodes();
   void CopyFrom(const CXMLDocument& other);
-  bool FinishLoad(bool fed, const CXMLParser& parser, CXMLDocumentLoader& loader);
+  bool FinishLoad(bool fed, CXMLParser& parser, CXMLDocumentLoader& loader);
   // Reads up to room bytes; records CANT_READ_FILE when the stream fails.
   bool ReadSome(IXMLStream* stream, uint8_t* buffer, uint32_t room, uint32_t* got);
 

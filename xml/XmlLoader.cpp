@@ -382,6 +382,7 @@ class CXMLDocument::CLoad {
       : own(document, flags), loader(callerLoader ? *callerLoader : own), parser(&loader, flags) {
     document->Clear();
     loader.Reset(document, flags);
+    parser.JoinReferences(true);  // the loader gathers a run of text from its pieces anyway
   }
   ~CLoad() { loader.EndLoad(); }
 
@@ -390,9 +391,9 @@ class CXMLDocument::CLoad {
   CXMLParser parser;
 };
 
-bool CXMLDocument::FinishLoad(bool fed, const CXMLParser& parser, CXMLDocumentLoader& loader) {
+bool CXMLDocument::FinishLoad(bool fed, CXMLParser& parser, CXMLDocumentLoader& loader) {
   // Text read before the end or the failure belongs to the tree that is kept.
-  if (!loader.FlushText()) fed = false;
+  if (!parser.FinishText() || !loader.FlushText()) fed = false;
   if (!fed) {
     if (error == XML_ERROR_NONE) SetError(XML_ERROR_UNEXPECTED_CHAR, parser.GetTokenText());
     return false;

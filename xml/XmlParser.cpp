@@ -1,7 +1,12 @@
 #include "xml/XmlParser.h"
 
+#include <cstring>
 #include <cwctype>
 #include <new>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "xml/CharClass.h"
 #include "xml/Utf8.h"
@@ -212,8 +217,14 @@ struct CXMLParser::Machine {
   // States whose Char transition leads back to them: there every non-ASCII unit but the surrogates,
   // 0xFFFE and 0xFFFF keeps the state too (text, values, comments, instruction data, CDATA).
   bool keepsChars[kStateCount];
+  // For scanning 16 bytes at a time: the printable ASCII units (0x20-0x7F) that end a run of the state, when
+  // there are at most kMostStops of them, and whether a tab keeps it (no other control unit does).
+  static constexpr int kMostStops = 6;
+  uint8_t stops[kStateCount][kMostStops];
+  int stopCount[kStateCount];  // -1: too many for the wide scan
+  bool keepsTab[kStateCount];
 
-  Machine() : transitions(), rows(), stateful(), ascii(), keeps(), keepsChars() {
+  Machine() : transitions(), rows(), stateful(), ascii(), keeps(), keepsChars(), stops(), stopCount(), keepsTab() {
     for (size_t i = 0; i < kTransitionCount; ++i) {
       transitions[i] = {kTable[i].test, kTable[i].unit, kTable[i].target, kTable[i].action, kTable[i].ops};
       Row& row = rows[kTable[i].state];
@@ -238,6 +249,12 @@ struct CXMLParser::Machine {
           keepsChars[s] = transitions[i].test == kChar && transitions[i].target == s;
           break;
         }
+      }
+      keepsTab[s] = keeps[s][L'\t'];
+      for (int u = 0x20; u < 0x80 && stopCount[s] >= 0; ++u) {
+        if (keeps[s][u]) continue;
+        if (stopCount[s] == kMostStops) stopCount[s] = -1;
+        else stops[s][stopCount[s]++] = static_cast<uint8_t>(u);
       }
     }
   }
@@ -312,10 +329,12 @@ bool CXMLParser::Append(wchar_t unit) {
 
 void CXMLParser::ResetToken() {
   ClearText(token);
+  joinedUpTo = 0;
 }
 
 bool CXMLParser::SetToken(const wchar_t* units, uint32_t n) {
   ClearText(token);
+  joinedUpTo = 0;
   return AppendUnits(token, units, n);
 }
 
@@ -472,6 +491,15 @@ bool CXMLParser::FeedUtf8(const uint8_t* bytes, uint32_t count, Utf8Failure* fai
       }
       if (i == count) break;
       const uint8_t unit = bytes[i];
+      if (unit == '&' && (state == 0 || state == 1)) {
+        bool ok = true;
+        const uint32_t taken = ReadReference(bytes + i, count - i, &ok);
+        if (!ok) return false;
+        if (taken) {
+          i += taken;
+          continue;
+        }
+      }
       if (unit < 0x80 && unit != 0 && unit != L'\r' && unit != L'\n') {
         if (!FeedPlainAscii(unit)) {
           if (failure) *failure = Utf8Failure{false, i, {static_cast<wchar_t>(unit), 0}, 1};
@@ -633,6 +661,11 @@ bool CXMLParser::ScanAttributes(const uint8_t* bytes, uint32_t count, uint32_t* 
 
 bool CXMLParser::CollectChars(const uint8_t* bytes, uint32_t count, uint32_t* at) {
   const bool* keeps = machine->keeps[state];
+#if defined(__SSE2__)
+  const uint8_t* const stops = machine->stops[state];
+  const int stopCount = machine->stopCount[state];
+  const bool wide = stopCount >= 0;
+#endif
   uint32_t i = *at;
   bool collected = false;
   while (i < count) {
@@ -650,6 +683,27 @@ bool CXMLParser::CollectChars(const uint8_t* bytes, uint32_t count, uint32_t* at
     wchar_t* const end = begin + room;
     bool stopped = false;
     while (i < count && out < end) {
+#if defined(__SSE2__)
+      // Sixteen bytes at a time while they are plain ASCII that keeps the state; the first that is not goes
+      // the byte-by-byte way below. All sixteen are widened and stored (there is room for them), but only
+      // the ones taken count.
+      if (wide && count - i >= 16 && end - out >= 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
+        __m128i stop = _mm_cmplt_epi8(v, _mm_set1_epi8(0x20));  // controls; bytes >= 0x80 are negative too
+        if (machine->keepsTab[state]) stop = _mm_andnot_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\t')), stop);
+        for (int k = 0; k < stopCount; ++k) {
+          stop = _mm_or_si128(stop, _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(stops[k]))));
+        }
+        const __m128i zero = _mm_setzero_si128();
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi8(v, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), _mm_unpackhi_epi8(v, zero));
+        const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(stop));
+        const unsigned taken = mask ? static_cast<unsigned>(__builtin_ctz(mask)) : 16u;
+        out += taken;
+        i += taken;
+        if (taken == 16) continue;
+      }
+#endif
       const uint8_t byte = bytes[i];
       if (byte < 0x80) {
         if (!keeps[byte]) {
@@ -686,6 +740,114 @@ bool CXMLParser::CollectChars(const uint8_t* bytes, uint32_t count, uint32_t* at
   if (collected) lineBreakPending = false;  // none of the units was a line break
   *at = i;
   return true;
+}
+
+uint32_t CXMLParser::ReadReference(const uint8_t* bytes, uint32_t count, bool* ok) {
+  // The body between '&' and ';': short, ASCII, and ending within the bytes given.
+  constexpr uint32_t kLongest = 12;
+  wchar_t body[kLongest];
+  uint32_t length = 0;
+  for (uint32_t i = 1;; ++i) {
+    if (i == count || length == kLongest || bytes[i] >= 0x80) return 0;
+    if (bytes[i] == ';') break;
+    body[length++] = bytes[i];
+  }
+  if (length == 0) return 0;
+  wchar_t units[2];
+  uint32_t n = 0;
+  if (body[0] == L'#') {
+    // As the machine reads it: digits, or a lowercase 'x' and hexadecimal digits (CharRefValue checks them).
+    if (length < 2 || (body[1] == L'x' && length < 3)) return 0;
+    if (body[1] != L'x' && !xmlchar::IsDigit(body[1])) return 0;
+    const uint32_t value = CharRefValue(body + 1, length - 1);
+    if (!value) return 0;
+    n = CodePointToUtf16(value, units);
+  } else {
+    for (const XmlEntity& entity : kXmlEntities) {
+      if (std::wcslen(entity.name) == length && std::wmemcmp(entity.name, body, length) == 0) {
+        units[0] = entity.character;
+        n = 1;
+        break;
+      }
+    }
+    if (!n) return 0;
+  }
+  lineBreakPending = false;
+  if (joinReferences) {
+    if (state == 0) {
+      // As the first unit of text would: a fresh token, collected.
+      ResetToken();
+      collecting = true;
+      state = 1;
+    }
+    if (!AppendRun(units, n)) {
+      token.Free();
+      *ok = Fail(kOutOfMemory);
+      return 0;
+    }
+    joinedUpTo = GetTokenLength();
+    return length + 2;
+  }
+  // What the machine does from the '&' to the ';': the text before it goes out, then the value as text of
+  // its own, and the state is 0, not collecting.
+  if (state == 1 && callback && !callback->OnText(*this)) {
+    *ok = Fail(kCallbackFailed);
+    return 0;
+  }
+  if (!SetToken(units, n)) {
+    token.Free();
+    *ok = Fail(kOutOfMemory);
+    return 0;
+  }
+  collecting = false;
+  state = 0;
+  if (callback) {
+    inReference = true;
+    const bool accepted = callback->OnText(*this);
+    inReference = false;
+    if (!accepted) {
+      *ok = Fail(kCallbackFailed);
+      return 0;
+    }
+  }
+  return length + 2;
+}
+
+bool CXMLParser::GiveText() {
+  if (!callback) return true;
+  inReference = joinedUpTo != 0;
+  const bool accepted = callback->OnText(*this);
+  inReference = false;
+  if (joinedUpTo) {
+    wchar_t* units = reinterpret_cast<wchar_t*>(token.Data());
+    const uint32_t rest = GetTokenLength() - joinedUpTo;
+    std::memmove(units, units + joinedUpTo, (rest + 1) * sizeof(wchar_t));  // the terminator too
+    token.SetLength(rest * sizeof(wchar_t));
+    joinedUpTo = 0;
+  }
+  return accepted;
+}
+
+bool CXMLParser::FinishText() {
+  // A token freed when memory ran out holds nothing to give.
+  if (!callback || GetTokenLength() < joinedUpTo) joinedUpTo = 0;
+  if (!joinedUpTo) return true;
+  // The text up to the last reference, as if it were the whole token; then what follows it.
+  wchar_t* units = reinterpret_cast<wchar_t*>(token.Data());
+  const uint32_t length = GetTokenLength();
+  const wchar_t cut = units[joinedUpTo];
+  units[joinedUpTo] = 0;
+  token.SetLength(joinedUpTo * sizeof(wchar_t));
+  inReference = true;
+  const bool accepted = callback->OnText(*this);
+  inReference = false;
+  units = reinterpret_cast<wchar_t*>(token.Data());
+  units[joinedUpTo] = cut;
+  token.SetLength(length * sizeof(wchar_t));
+  std::memmove(units, units + joinedUpTo, (length - joinedUpTo + 1) * sizeof(wchar_t));
+  token.SetLength((length - joinedUpTo) * sizeof(wchar_t));
+  joinedUpTo = 0;
+  return accepted;
 }
 
 bool CXMLParser::FeedPlainAscii(wchar_t unit) {
@@ -830,7 +992,7 @@ bool CXMLParser::RunAction(int action, bool* replayed) {
       if (!NormalizeValue()) return Fail(kOutOfMemory);
       return call(&IXMLParserCallback::OnAttributeValue);
     case kText:
-      return call(&IXMLParserCallback::OnText);
+      return GiveText() || Fail(kCallbackFailed);
     case kEntity: {
       const wchar_t* name = GetToken();
       for (const XmlEntity& entity : kXmlEntities) {

@@ -85,7 +85,16 @@ class CXMLParser {
   int GetState() const { return state; }
   // Whether the text of the current OnText event is the value of an entity or character reference rather
   // than units that stood in the input as they are.
-  bool InReference() const { return state >= 16 && state <= 20; }
+  bool InReference() const { return (state >= 16 && state <= 20) || inReference; }
+  // For a callback that gathers a run of text from its pieces anyway (the document loader): a well-formed
+  // reference in UTF-8 text is then decoded into the text around it, so the run comes in one OnText event,
+  // for which InReference() tells that it holds a reference. Everything else ends as it would unit by unit:
+  // the token after the text went out is what followed the last reference, and FinishText gives out what a
+  // parse that stops inside such text holds up to its last reference.
+  void JoinReferences(bool join) { joinReferences = join; }
+  // Where the parse stopped (at the end of the input or at a failure): gives out the text up to the last
+  // joined reference, if any is held. False when the callback refused it.
+  bool FinishText();
   unsigned GetFlags() const { return flags; }
 
   // One row of the state machine, and the machine (defined with the table).
@@ -105,6 +114,11 @@ class CXMLParser {
   // In state 2 (after '<'): reads a plain ASCII element name and the unit after it (a blank, '>' or '/'),
   // or "/name>", the same way; otherwise reads nothing.
   bool ScanTagName(const uint8_t* bytes, uint32_t count, uint32_t* at, Utf8Failure* failure);
+  // In state 0 or 1 at the '&' of UTF-8 text: reads a well-formed reference to a known entity or a valid
+  // character from bytes (count of them left) in one go, with the events, tokens and state the machine
+  // would give it, and returns the bytes it took; 0 (nothing done) for any reference the machine must judge
+  // (an unknown name, a bad value, one cut by the end of the bytes). *ok is false when the parse failed.
+  uint32_t ReadReference(const uint8_t* bytes, uint32_t count, bool* ok);
   // Runs an action for the scanners; on failure fills failure for the unit at unitAt.
   bool ScanAction(int action, const uint8_t* bytes, uint32_t unitAt, Utf8Failure* failure);
   const Transition* FindTransition(wchar_t unit);
@@ -139,6 +153,12 @@ class CXMLParser {
   int state = 0;
   CBuffer token;
   bool collecting = false;
+  bool inReference = false;  // the OnText being given is or holds the value of a reference
+  bool joinReferences = false;
+  uint32_t joinedUpTo = 0;  // units of the token up to the end of its last joined reference; 0: none
+  // Gives out the token as text (InReference() true when it holds a joined reference), then keeps only the
+  // units after its last joined reference, as the token is after such text unit by unit.
+  bool GiveText();
   bool lineBreakPending = false;
   bool highSurrogatePending = false;
   // Element names kept while attributes are parsed: the units one after the other, and where each starts.

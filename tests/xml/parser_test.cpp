@@ -146,6 +146,13 @@ TEST(XmlParser, ReferencesAndEntities) {
        "|E:a[T\"xD800;\"]"},  // a lone surrogate is no character
       {L"<a>&#X41;</a>", 0, false, XML_ERROR_UNEXPECTED_CHAR, L"a>&#", "|E:a"},
       {L"<a>&Lt;</a>", 0, true, XML_ERROR_NONE, L"", "|E:a[T\"Lt;\"]"},  // entity names are case-sensitive
+      // Read as UTF-8, a well-formed reference is read in one go: line breaks after one, a failure after
+      // one, and one too long to be read at once must end as they do unit by unit.
+      {L"<a>&amp;\r\nb&#13;\r</a>", 0, true, XML_ERROR_NONE, L"", "|E:a[T\"&\\u000Ab\\u000D\\u000A\"]"},
+      {L"<a>x&lt;y\x01</a>", 0, false, XML_ERROR_UNEXPECTED_CHAR, L"y", "|E:a[T\"x<\"]"},
+      {L"<a>x&lt;y< </a>", 0, false, XML_ERROR_UNEXPECTED_CHAR, L"y<", "|E:a[T\"x<y\"]"},
+      {L"<a>x&lt;y", 0, false, XML_ERROR_INCOMPLETE_DOC, L"/a", "|E:a[T\"x<\"]"},
+      {L"<a>&#x0000000000041;</a>", 0, true, XML_ERROR_NONE, L"", "|E:a[T\"A\"]"},
   };
   RunLoadCases(cases, sizeof(cases) / sizeof(cases[0]));
 }
