@@ -40,6 +40,11 @@ void* TakeKeptBlock() {
   return block;
 }
 
+// A glance, without the lock: at worst a block is asked for that is no longer there, and comes from the heap.
+bool HasKeptBlocks() {
+  return *static_cast<void* volatile*>(&g_kept) != nullptr;
+}
+
 // False when the reserve is full: the caller frees the block.
 bool KeepBlock(void* block) {
   AcquireSRWLockExclusive(&g_keptLock);
@@ -132,6 +137,9 @@ CXMLArena::Block* CXMLArena::NewBlock(size_t room) {
 }
 
 bool CXMLArena::StartBlock(size_t room) {
+  // While full-size blocks are kept, a load grows straight into them: the smaller first blocks would be
+  // fresh pages again (the largest of them goes back to the system when freed).
+  if (room == nextBlockBytes && room < kLastBlockBytes && HasKeptBlocks()) room = nextBlockBytes = kLastBlockBytes;
   Block* block = NewBlock(room);
   if (!block) return false;
   block->next = blocks;
