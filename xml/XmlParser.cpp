@@ -790,7 +790,7 @@ uint32_t CXMLParser::ReadReference(const uint8_t* bytes, uint32_t count, bool* o
   }
   // What the machine does from the '&' to the ';': the text before it goes out, then the value as text of
   // its own, and the state is 0, not collecting.
-  if (state == 1 && callback && !callback->OnText(*this)) {
+  if (state == 1 && !CallOnText(false)) {
     *ok = Fail(kCallbackFailed);
     return 0;
   }
@@ -801,30 +801,31 @@ uint32_t CXMLParser::ReadReference(const uint8_t* bytes, uint32_t count, bool* o
   }
   collecting = false;
   state = 0;
-  if (callback) {
-    inReference = true;
-    const bool accepted = callback->OnText(*this);
-    inReference = false;
-    if (!accepted) {
-      *ok = Fail(kCallbackFailed);
-      return 0;
-    }
+  if (!CallOnText(true)) {
+    *ok = Fail(kCallbackFailed);
+    return 0;
   }
   return length + 2;
 }
 
-bool CXMLParser::GiveText() {
-  if (!callback) return true;
-  inReference = joinedUpTo != 0;
-  const bool accepted = callback->OnText(*this);
+bool CXMLParser::CallOnText(bool reference) {
+  inReference = reference;
+  const bool accepted = !callback || callback->OnText(*this);
   inReference = false;
-  if (joinedUpTo) {
-    wchar_t* units = reinterpret_cast<wchar_t*>(token.Data());
-    const uint32_t rest = GetTokenLength() - joinedUpTo;
-    std::memmove(units, units + joinedUpTo, (rest + 1) * sizeof(wchar_t));  // the terminator too
-    token.SetLength(rest * sizeof(wchar_t));
-    joinedUpTo = 0;
-  }
+  return accepted;
+}
+
+void CXMLParser::KeepAfterJoined() {
+  wchar_t* units = reinterpret_cast<wchar_t*>(token.Data());
+  const uint32_t rest = GetTokenLength() - joinedUpTo;
+  std::memmove(units, units + joinedUpTo, (rest + 1) * sizeof(wchar_t));  // the terminator too
+  token.SetLength(rest * sizeof(wchar_t));
+  joinedUpTo = 0;
+}
+
+bool CXMLParser::GiveText() {
+  const bool accepted = CallOnText(joinedUpTo != 0);
+  if (joinedUpTo) KeepAfterJoined();
   return accepted;
 }
 
@@ -832,21 +833,16 @@ bool CXMLParser::FinishText() {
   // A token freed when memory ran out holds nothing to give.
   if (!callback || GetTokenLength() < joinedUpTo) joinedUpTo = 0;
   if (!joinedUpTo) return true;
-  // The text up to the last reference, as if it were the whole token; then what follows it.
+  // The text up to the last reference goes out as if it were the whole token; then what follows it stays.
   wchar_t* units = reinterpret_cast<wchar_t*>(token.Data());
   const uint32_t length = GetTokenLength();
   const wchar_t cut = units[joinedUpTo];
   units[joinedUpTo] = 0;
   token.SetLength(joinedUpTo * sizeof(wchar_t));
-  inReference = true;
-  const bool accepted = callback->OnText(*this);
-  inReference = false;
-  units = reinterpret_cast<wchar_t*>(token.Data());
+  const bool accepted = CallOnText(true);
   units[joinedUpTo] = cut;
   token.SetLength(length * sizeof(wchar_t));
-  std::memmove(units, units + joinedUpTo, (length - joinedUpTo + 1) * sizeof(wchar_t));
-  token.SetLength((length - joinedUpTo) * sizeof(wchar_t));
-  joinedUpTo = 0;
+  KeepAfterJoined();
   return accepted;
 }
 

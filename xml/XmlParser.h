@@ -159,6 +159,10 @@ class CXMLParser {
   // Gives out the token as text (InReference() true when it holds a joined reference), then keeps only the
   // units after its last joined reference, as the token is after such text unit by unit.
   bool GiveText();
+  // OnText with the token as it is, InReference() telling reference; true without a callback.
+  bool CallOnText(bool reference);
+  // The token keeps only the units after its last joined reference.
+  void KeepAfterJoined();
   bool lineBreakPending = false;
   bool highSurrogatePending = false;
   // Element names kept while attributes are parsed: the units one after the other, and where each starts.
