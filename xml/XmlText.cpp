@@ -45,11 +45,6 @@ bool IsIndentation(const wchar_t* text, uint32_t length) {
   return true;
 }
 
-void ClearText(CBuffer& buffer) {
-  buffer.SetLength(0);
-  if (buffer.Capacity() >= sizeof(wchar_t)) reinterpret_cast<wchar_t*>(buffer.Data())[0] = 0;
-}
-
 uint32_t ReplaceAll(CBuffer& buffer, const wchar_t* pattern, const wchar_t* replacement) {
   if (!pattern || !*pattern) return 0;
   const uint32_t patternLength = CountedLength(pattern);

@@ -46,5 +46,8 @@ inline uint32_t TextLength(const CBuffer& buffer) {
 inline std::wstring TextOf(const CBuffer& buffer) {
   return std::wstring(buffer.GetText(), TextLength(buffer));
 }
-// Empties a text buffer and stores the terminator.
-void ClearText(CBuffer& buffer);
+// Empties a text buffer and stores the terminator. Inline: the parser does it for every token.
+inline void ClearText(CBuffer& buffer) {
+  buffer.SetLength(0);
+  if (buffer.Capacity() >= sizeof(wchar_t)) reinterpret_cast<wchar_t*>(buffer.Data())[0] = 0;
+}
