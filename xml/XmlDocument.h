@@ -112,8 +112,9 @@ class CXMLDocumentLoader : public IXMLParserCallback {
   };
   std::vector<NameSlot> names;
   size_t nameCount = 0;
-  // Runs found lately, by length and end units; nulls or runs of this load only.
-  static constexpr uint32_t kRecentNames = 64;
+  // Runs found lately, by length and three units; nulls or runs of this load only.
+  static constexpr uint32_t kRecentBits = 8;
+  static constexpr uint32_t kRecentNames = 1u << kRecentBits;
   const wchar_t* recentNames[kRecentNames] = {};
 };
 
