@@ -12,9 +12,6 @@ namespace {
 // few dozen large blocks instead of hundreds of small ones.
 constexpr size_t kFirstBlockBytes = 64 * 1024;
 constexpr size_t kLastBlockBytes = 1024 * 1024;
-// Every object starts just after its header, which names the arena it came from (null: the heap). A
-// pointer-sized header, not a wider one: a load makes hundreds of thousands of small objects.
-constexpr size_t kHeader = sizeof(CXMLArena*);
 
 size_t RoundUp(size_t bytes) {
   return (bytes + 7) & ~static_cast<size_t>(7);
@@ -74,14 +71,9 @@ CXMLArena::~CXMLArena() {
   }
 }
 
-void CXMLArena::Release() {
-  if (--references == 0) delete this;
-}
-
-void* CXMLArena::Allocate(size_t bytes, size_t alignment) {
+void* CXMLArena::AllocateInNewBlock(size_t bytes, size_t alignment) {
   if (bytes > SIZE_MAX / 2) return nullptr;
   if (bytes == 0) bytes = 1;
-  // alignment is a power of two: a mask, not a division, on a path every node of a load takes.
   const size_t skip = (0 - reinterpret_cast<uintptr_t>(cursor)) & (alignment - 1);
   if (static_cast<size_t>(limit - cursor) < skip + bytes) {
     if (bytes > nextBlockBytes / 4) {
@@ -150,10 +142,6 @@ bool CXMLArena::StartBlock(size_t room) {
   return true;
 }
 
-void CXMLArena::GiveBack(void* last, size_t bytes) {
-  if (static_cast<char*>(last) + bytes == cursor) cursor = static_cast<char*>(last);
-}
-
 void* CXMLArenaObject::operator new(size_t size) {
   void* block = size <= SIZE_MAX - kHeader ? std::malloc(size + kHeader) : nullptr;
   if (!block) throw std::bad_alloc();
@@ -161,23 +149,8 @@ void* CXMLArenaObject::operator new(size_t size) {
   return static_cast<char*>(block) + kHeader;
 }
 
-void* CXMLArenaObject::operator new(size_t size, CXMLArena& arena) {
-  void* block = size <= SIZE_MAX - kHeader ? arena.Allocate(size + kHeader, kHeader) : nullptr;
-  if (!block) throw std::bad_alloc();
-  *static_cast<CXMLArena**>(block) = &arena;
-  arena.AddRef();
-  return static_cast<char*>(block) + kHeader;
-}
-
-void CXMLArenaObject::operator delete(void* object) {
-  if (!object) return;
-  void* block = static_cast<char*>(object) - kHeader;
-  CXMLArena* arena = *static_cast<CXMLArena**>(block);
-  if (arena) {
-    arena->Release();
-  } else {
-    std::free(block);
-  }
+void CXMLArenaObject::FreeFromHeap(void* object) {
+  std::free(static_cast<char*>(object) - kHeader);
 }
 
 void CXMLArenaObject::operator delete(void* object, CXMLArena&) {

@@ -107,17 +107,6 @@ size_t CXMLNodeList::Count() const {
   return n;
 }
 
-void CXMLNodeList::Append(CXMLNode* node) {
-  node->parent = owner;
-  node->next = nullptr;
-  if (tail) {
-    tail->next = node;
-  } else {
-    head = node;
-  }
-  tail = node;
-}
-
 void CXMLNodeList::Unlink(CXMLNode* node, CXMLNode* previous) {
   if (previous) {
     previous->next = node->next;
@@ -174,28 +163,8 @@ bool CXMLNode::NameEquals(const wchar_t* name) const {
 
 const CXMLString::EmptyRun CXMLString::kEmpty = {0, {0}};
 
-namespace {
-
-// Bytes of a run of n units, or 0 when n is too long for a run's count.
-size_t RunBytes(uint32_t n) {
-  if (n > 0x7FFFFFFEu || n >= (SIZE_MAX - sizeof(uint32_t)) / sizeof(wchar_t) - 1) return 0;
-  return sizeof(uint32_t) + (static_cast<size_t>(n) + 1) * sizeof(wchar_t);
-}
-
-}  // namespace
-
-const wchar_t* CXMLString::FillRun(void* room, const wchar_t* text, uint32_t n, uint32_t ownedBit) {
-  if (!room) return nullptr;
-  *static_cast<uint32_t*>(room) = n | ownedBit;
-  wchar_t* run = reinterpret_cast<wchar_t*>(static_cast<char*>(room) + sizeof(uint32_t));
-  CopyUnits(run, text, n);
-  run[n] = 0;
-  return run;
-}
-
-void CXMLString::Release() {
-  if (Header(units) & kOwned) std::free(const_cast<wchar_t*>(units) - sizeof(uint32_t) / sizeof(wchar_t));
-  units = kEmpty.units;
+void CXMLString::FreeOwned() {
+  std::free(const_cast<wchar_t*>(units) - sizeof(uint32_t) / sizeof(wchar_t));
 }
 
 bool CXMLString::Assign(const wchar_t* text, uint32_t n) {
@@ -207,23 +176,7 @@ bool CXMLString::Assign(const wchar_t* text, uint32_t n) {
   return true;
 }
 
-const wchar_t* CXMLString::NewRun(CXMLArena& arena, const wchar_t* text, uint32_t n) {
-  const size_t bytes = RunBytes(n);
-  return bytes ? FillRun(arena.Allocate(bytes, alignof(uint32_t)), text, n, 0) : nullptr;
-}
-
-bool CXMLString::AssignIn(CXMLArena& arena, const wchar_t* text, uint32_t n) {
-  const wchar_t* run = NewRun(arena, text, n);
-  if (!run) return false;
-  Share(run);
-  return true;
-}
-
 // ---- Leaf nodes
-
-CXMLTextBody::~CXMLTextBody() {
-  if (capacity) std::free(units);
-}
 
 bool CXMLTextBody::Replace(uint32_t keep, const wchar_t* text, uint32_t n) {
   if (n > UINT32_MAX / sizeof(wchar_t) - keep - 1) return false;
@@ -253,13 +206,6 @@ bool CXMLTextBody::Assign(const wchar_t* text, uint32_t n) {
 
 bool CXMLTextBody::Append(const wchar_t* text, uint32_t n) {
   return Replace(length, text, n);
-}
-
-void CXMLTextBody::Adopt(const wchar_t* arenaText, uint32_t n) {
-  if (capacity) std::free(units);
-  units = const_cast<wchar_t*>(arenaText);  // capacity 0: Replace never writes into it
-  length = n;
-  capacity = 0;
 }
 
 namespace {

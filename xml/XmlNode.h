@@ -11,6 +11,7 @@
 
 #include <cstdarg>
 #include <cstdint>
+#include <cstdlib>
 #include <new>
 #include <string>
 #include <string_view>
@@ -87,7 +88,7 @@ class CXMLNodeList {
   Iterator end() const { return Iterator(nullptr); }
 
   // Takes ownership of a node that belongs to no list.
-  void Append(CXMLNode* node);
+  inline void Append(CXMLNode* node);
   // Unlinks node, whose predecessor is previous (null for the first node); the caller owns it afterwards.
   void Unlink(CXMLNode* node, CXMLNode* previous);
   // Moves every node of other to the end of this list.
@@ -137,6 +138,17 @@ class CXMLNode : public CXMLArenaObject {
   CXMLNode* next = nullptr;
 };
 
+inline void CXMLNodeList::Append(CXMLNode* node) {
+  node->parent = owner;
+  node->next = nullptr;
+  if (tail) {
+    tail->next = node;
+  } else {
+    head = node;
+  }
+  tail = node;
+}
+
 // An element's or attribute's name, or an attribute's value: one pointer to a counted run of UTF-16 units,
 // the count in the 32 bits before the units and a 0 unit after them, so c_str() is also a C string. A run
 // lives in the arena of the load that made the owner, where any number of strings of that load may share it
@@ -163,13 +175,21 @@ class CXMLString {
   // A heap copy of the n units, which may not lie in this string; false (unchanged) when memory runs out.
   bool Assign(const wchar_t* text, uint32_t n);
   // The n units copied into arena, which must be the arena the string's owner was carved from.
-  bool AssignIn(CXMLArena& arena, const wchar_t* text, uint32_t n);
+  bool AssignIn(CXMLArena& arena, const wchar_t* text, uint32_t n) {
+    const wchar_t* run = NewRun(arena, text, n);
+    if (!run) return false;
+    Share(run);
+    return true;
+  }
   // Exactly these n units.
   bool Equals(const wchar_t* text, uint32_t n) const { return RunEquals(units, text, n); }
 
   // For the loader. A run of the n units in arena, which any string whose owner was carved from arena may
   // share; null when memory runs out or n is too long for a run.
-  static const wchar_t* NewRun(CXMLArena& arena, const wchar_t* text, uint32_t n);
+  static const wchar_t* NewRun(CXMLArena& arena, const wchar_t* text, uint32_t n) {
+    const size_t bytes = RunBytes(n);
+    return bytes ? FillRun(arena.Allocate(bytes, alignof(uint32_t)), text, n, 0) : nullptr;
+  }
   // Whether run (from NewRun) holds exactly these n units.
   static bool RunEquals(const wchar_t* run, const wchar_t* text, uint32_t n) {
     if (n != (Header(run) & kCountMask)) return false;
@@ -196,9 +216,25 @@ class CXMLString {
   static constexpr uint32_t kOwned = 0x80000000u;
   static constexpr uint32_t kCountMask = 0x7FFFFFFFu;
   static uint32_t Header(const wchar_t* run) { return reinterpret_cast<const uint32_t*>(run)[-1]; }
+  // Bytes of a run of n units, or 0 when n is too long for a run's count.
+  static size_t RunBytes(uint32_t n) {
+    if (n > 0x7FFFFFFEu || n >= (SIZE_MAX - sizeof(uint32_t)) / sizeof(wchar_t) - 1) return 0;
+    return sizeof(uint32_t) + (static_cast<size_t>(n) + 1) * sizeof(wchar_t);
+  }
   // Fills room (a header and n + 1 units, null when it could not be had) and returns its units.
-  static const wchar_t* FillRun(void* room, const wchar_t* text, uint32_t n, uint32_t ownedBit);
-  void Release();
+  static const wchar_t* FillRun(void* room, const wchar_t* text, uint32_t n, uint32_t ownedBit) {
+    if (!room) return nullptr;
+    *static_cast<uint32_t*>(room) = n | ownedBit;
+    wchar_t* run = reinterpret_cast<wchar_t*>(static_cast<char*>(room) + sizeof(uint32_t));
+    for (uint32_t i = 0; i < n; ++i) run[i] = text[i];
+    run[n] = 0;
+    return run;
+  }
+  void Release() {
+    if (Header(units) & kOwned) FreeOwned();
+    units = kEmpty.units;
+  }
+  void FreeOwned();  // frees the heap block of an owned run
 
   // A run laid out as it is in memory: the units start 4 bytes in.
   struct EmptyRun {
@@ -217,7 +253,9 @@ class CXMLTextBody {
   CXMLTextBody() = default;
   CXMLTextBody(const CXMLTextBody&) = delete;
   CXMLTextBody& operator=(const CXMLTextBody&) = delete;
-  ~CXMLTextBody();
+  ~CXMLTextBody() {
+    if (capacity) std::free(units);
+  }
 
   const wchar_t* GetText() const { return units ? units : L""; }
   uint32_t GetLength() const { return length; }
@@ -226,7 +264,12 @@ class CXMLTextBody {
   bool Append(const wchar_t* text, uint32_t n);
   // Takes n units followed by a 0 unit that already lie in the arena the body's node was carved from.
   // Other bodies of that arena may share them: text in an arena is only ever replaced, never changed.
-  void Adopt(const wchar_t* arenaText, uint32_t n);
+  void Adopt(const wchar_t* arenaText, uint32_t n) {
+    if (capacity) std::free(units);
+    units = const_cast<wchar_t*>(arenaText);  // capacity 0: Replace never writes into it
+    length = n;
+    capacity = 0;
+  }
 
  private:
   bool Replace(uint32_t keep, const wchar_t* text, uint32_t n);
