@@ -7,6 +7,7 @@
 
 #include <cstdarg>
 #include <cstdint>
+#include <utility>
 
 class CBuffer {
  public:
@@ -52,6 +53,13 @@ class CBuffer {
   uint32_t Length() const { return length; }
   // Sets the count of bytes in use; n must not exceed the capacity.
   void SetLength(uint32_t n) { length = n <= capacity ? n : capacity; }
+  // Exchanges the contents, storage and all, without copying a byte.
+  void Swap(CBuffer& other) noexcept {
+    std::swap(data, other.data);
+    std::swap(capacity, other.capacity);
+    std::swap(length, other.length);
+    std::swap(reserved, other.reserved);
+  }
 
  private:
   bool GrowReserved(uint32_t needed);

@@ -602,6 +602,14 @@ bool CXMLParser::ScanAttributes(const uint8_t* bytes, uint32_t count, uint32_t* 
     token.Free();
     return Fail(kOutOfMemory);
   };
+  // The element name waits while the attributes are read, as the transitions keep it on the name stack;
+  // here it waits in a buffer of its own, exchanged with the token once per tag rather than copied twice
+  // per attribute. A failed action leaves the attribute's token in place, as it is unit by unit.
+  bool nameWaits = false;
+  auto nameBack = [&]() {
+    if (nameWaits) token.Swap(waitingName);
+    nameWaits = false;
+  };
   for (;;) {
     while (i < count && IsTagBlank(bytes[i])) {
       lineBreakPending = false;
@@ -611,6 +619,7 @@ bool CXMLParser::ScanAttributes(const uint8_t* bytes, uint32_t count, uint32_t* 
     const uint8_t lead = bytes[i];
     if (lead == '>' || lead == '/') {
       lineBreakPending = false;
+      nameBack();
       if (!act(kStartTagEnd, i)) return false;
       state = lead == '>' ? 0 : 5;
       ++i;
@@ -639,8 +648,10 @@ bool CXMLParser::ScanAttributes(const uint8_t* bytes, uint32_t count, uint32_t* 
     if (valueEnd == count || bytes[valueEnd] != quote) break;
 
     lineBreakPending = false;
-    // The element name waits on the name stack while the attribute is read, as the transitions keep it.
-    if (!PushName()) return outOfMemory();
+    if (!nameWaits) {
+      token.Swap(waitingName);
+      nameWaits = true;
+    }
     ResetToken();
     if (!AppendRun(bytes + i, nameEnd - i)) return outOfMemory();
     collecting = true;
@@ -650,11 +661,11 @@ bool CXMLParser::ScanAttributes(const uint8_t* bytes, uint32_t count, uint32_t* 
     if (!AppendRun(bytes + valueStart, valueEnd - valueStart)) return outOfMemory();
     state = 15;
     if (!act(kValue, valueEnd)) return false;
-    if (!PopName()) return outOfMemory();
     collecting = false;
     state = 4;
     i = valueEnd + 1;
   }
+  nameBack();
   *at = i;
   return true;
 }

@@ -173,6 +173,8 @@ class CXMLParser {
   bool highSurrogatePending = false;
   // Element names kept while attributes are parsed: the units one after the other, and where each starts.
   CBuffer nameStack;
+  // The element name while ScanAttributes reads the tag's attributes (the token's storage otherwise).
+  CBuffer waitingName;
   std::vector<uint32_t> nameStarts;
   // DOCTYPE body tracker: markup depth and quoting.
   uint64_t docTypeDepth = 0;
