@@ -70,8 +70,7 @@ T* CXMLDocumentLoader::Make(Args&&... args) {
   }
 }
 
-const wchar_t* CXMLDocumentLoader::Intern(const wchar_t* units, uint32_t n) {
-  if (!arena) return nullptr;
+inline const wchar_t* CXMLDocumentLoader::Intern(const wchar_t* units, uint32_t n) {
   // A document repeats a few names over and over: those are found by their length and three of their units,
   // without hashing them all. A miss costs one comparison, and the table below still finds every name. The
   // units are mixed by a multiply, whose top bits pick the slot: a sum of them put a third of the calls on
@@ -81,8 +80,13 @@ const wchar_t* CXMLDocumentLoader::Intern(const wchar_t* units, uint32_t n) {
     const uint32_t mixed = (units[0] * 31u + units[n - 1]) * 31u + units[n >> 1] + n * 0x10001u;
     slot = mixed * 0x9E3779B1u >> (32 - kRecentBits);
   }
-  const wchar_t*& recent = recentNames[slot];
+  const wchar_t* recent = recentNames[slot];
   if (recent && CXMLString::RunEquals(recent, units, n)) return recent;
+  return InternInTable(units, n, recentNames[slot]);
+}
+
+const wchar_t* CXMLDocumentLoader::InternInTable(const wchar_t* units, uint32_t n, const wchar_t*& recent) {
+  if (!arena) return nullptr;
   uint32_t hash = 2166136261u;  // FNV-1a: names are short, and one multiply per unit is cheap
   for (uint32_t i = 0; i < n; ++i) hash = (hash ^ units[i]) * 16777619u;
   if (nameCount >= names.size() / 2) {
