@@ -1,6 +1,6 @@
 // Robustness: inputs derived from a small corpus by seeded, deterministic mutations go through every load
-// path. Each load must end with a tree or a named error; a tree, written and read again, must read back
-// to the same tree and the same text.
+// path. Each load must end with a tree or a named error; valid UTF-8 must end alike read as bytes and as
+// UTF-16; a tree, written and read again, must read back to the same tree and the same text.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -142,8 +142,10 @@ class Mutator {
 };
 
 // The bytes as UTF-16 for LoadFromString: valid sequences decoded, every other byte as a lone low
-// surrogate (0xDC00 + byte), so broken UTF-8 becomes broken UTF-16.
-std::wstring ToUnits(const std::string& bytes) {
+// surrogate (0xDC00 + byte), so broken UTF-8 becomes broken UTF-16. *whole tells whether every byte was
+// part of a valid sequence.
+std::wstring ToUnits(const std::string& bytes, bool* whole) {
+  *whole = true;
   std::wstring units;
   const uint8_t* p = reinterpret_cast<const uint8_t*>(bytes.data());
   for (size_t i = 0; i < bytes.size();) {
@@ -154,6 +156,7 @@ std::wstring ToUnits(const std::string& bytes) {
       units.append(pair, CodePointToUtf16(codePoint, pair));
       i += length;
     } else {
+      *whole = false;
       units += static_cast<wchar_t>(0xDC00 + p[i++]);
     }
   }
@@ -183,8 +186,19 @@ TEST(XmlMutation, EveryLoadEndsWithATreeOrANamedError) {
     bool ok = fromBuffer.LoadFromBuffer(input.data(), static_cast<uint32_t>(input.size()), flags);
     ASSERT_TRUE(Settled(fromBuffer, ok));
 
+    bool whole;
     CXMLDocument fromString;
-    ASSERT_TRUE(Settled(fromString, fromString.LoadFromString(ToUnits(input), flags)));
+    const bool stringOk = fromString.LoadFromString(ToUnits(input, &whole), flags);
+    ASSERT_TRUE(Settled(fromString, stringOk));
+    if (whole) {
+      // The UTF-8 path reads whole tags, attributes, texts and references in one go where the UTF-16 one
+      // goes unit by unit: both must end alike, down to the error's text and line.
+      ASSERT_EQ(ok, stringOk);
+      ASSERT_EQ(fromBuffer.GetError(), fromString.GetError());
+      ASSERT_EQ(xmltest::Narrow(fromBuffer.GetErrorText()), xmltest::Narrow(fromString.GetErrorText()));
+      ASSERT_EQ(fromBuffer.GetLine(), fromString.GetLine());
+      ASSERT_EQ(xmltest::Dump(fromBuffer), xmltest::Dump(fromString));
+    }
 
     xmltest::MemoryStream stream(input, 1 + mutator.Next(300));
     CXMLDocument fromStream;
