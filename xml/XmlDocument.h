@@ -85,8 +85,8 @@ class CXMLDocumentLoader : public IXMLParserCallback {
   template <class T, class... Args>
   T* Make(Args&&... args);
   // The load's one run of these units in its arena, shared by every name spelt so; null when memory runs
-  // out.
-  const wchar_t* Intern(const wchar_t* units, uint32_t n);
+  // out. Inline in XmlLoader.cpp, where it is called for every name.
+  inline const wchar_t* Intern(const wchar_t* units, uint32_t n);
   // Intern's path for a name that is not in its slot of recentNames: the table, and recent updated.
   const wchar_t* InternInTable(const wchar_t* units, uint32_t n, const wchar_t*& recent);
   // Gives the attributes of the start tag read so far to their element, in name order.

@@ -311,6 +311,14 @@ uint32_t CharRefValue(const wchar_t* body, uint32_t length) {
   return value;
 }
 
+// The entity named by exactly these n units; null when they name none.
+const XmlEntity* FindEntity(const wchar_t* name, uint32_t n) {
+  for (const XmlEntity& entity : kXmlEntities) {
+    if (std::wcslen(entity.name) == n && std::wmemcmp(entity.name, name, n) == 0) return &entity;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 CXMLParser::CXMLParser(IXMLParserCallback* callback, unsigned flags)
@@ -774,14 +782,10 @@ uint32_t CXMLParser::ReadReference(const uint8_t* bytes, uint32_t count, bool* o
     if (!value) return 0;
     n = CodePointToUtf16(value, units);
   } else {
-    for (const XmlEntity& entity : kXmlEntities) {
-      if (std::wcslen(entity.name) == length && std::wmemcmp(entity.name, body, length) == 0) {
-        units[0] = entity.character;
-        n = 1;
-        break;
-      }
-    }
-    if (!n) return 0;
+    const XmlEntity* entity = FindEntity(body, length);
+    if (!entity) return 0;
+    units[0] = entity->character;
+    n = 1;
   }
   lineBreakPending = false;
   if (joinReferences) {
@@ -1002,12 +1006,9 @@ bool CXMLParser::RunAction(int action, bool* replayed) {
     case kText:
       return GiveText() || Fail(kCallbackFailed);
     case kEntity: {
-      const wchar_t* name = GetToken();
-      for (const XmlEntity& entity : kXmlEntities) {
-        if (std::wcscmp(name, entity.name) == 0) {
-          if (!SetToken(&entity.character, 1)) return Fail(kOutOfMemory);
-          return call(&IXMLParserCallback::OnText);
-        }
+      if (const XmlEntity* entity = FindEntity(GetToken(), GetTokenLength())) {
+        if (!SetToken(&entity->character, 1)) return Fail(kOutOfMemory);
+        return call(&IXMLParserCallback::OnText);
       }
       if (!call(&IXMLParserCallback::OnUnresolvedEntity)) return false;
       *replayed = true;

@@ -148,6 +148,13 @@ class CXMLParser {
   bool SetToken(const wchar_t* units, uint32_t n);
   bool PushName();
   bool PopName();
+  // Gives out the token as text (InReference() true when it holds a joined reference), then keeps only the
+  // units after its last joined reference, as the token is after such text unit by unit.
+  bool GiveText();
+  // OnText with the token as it is, InReference() telling reference; true without a callback.
+  bool CallOnText(bool reference);
+  // The token keeps only the units after its last joined reference.
+  void KeepAfterJoined();
   bool Fail(int failedState) {
     state = failedState;
     return false;
@@ -162,20 +169,13 @@ class CXMLParser {
   bool inReference = false;  // the OnText being given is or holds the value of a reference
   bool joinReferences = false;
   uint32_t joinedUpTo = 0;  // units of the token up to the end of its last joined reference; 0: none
-  // Gives out the token as text (InReference() true when it holds a joined reference), then keeps only the
-  // units after its last joined reference, as the token is after such text unit by unit.
-  bool GiveText();
-  // OnText with the token as it is, InReference() telling reference; true without a callback.
-  bool CallOnText(bool reference);
-  // The token keeps only the units after its last joined reference.
-  void KeepAfterJoined();
   bool lineBreakPending = false;
   bool highSurrogatePending = false;
   // Element names kept while attributes are parsed: the units one after the other, and where each starts.
   CBuffer nameStack;
+  std::vector<uint32_t> nameStarts;
   // The element name while ScanAttributes reads the tag's attributes (the token's storage otherwise).
   CBuffer waitingName;
-  std::vector<uint32_t> nameStarts;
   // DOCTYPE body tracker: markup depth and quoting.
   uint64_t docTypeDepth = 0;
   bool docTypeDoubleQuote = false;
