@@ -187,8 +187,9 @@ stop_started() {
 # The local update server (tests/fixtures/update_server.py) that the tests under Wine fetch from. Its ports
 # are kept from run to run of a build tree (server/ports.json) while they are free, so whatever was built
 # with them stays valid; a taken port is replaced by a fresh one. Exports CORVANE_SERVER_ROOT (a Unix path:
-# Wine shows it under Z:), CORVANE_HTTP_PORT, CORVANE_HTTPS_PORT, CORVANE_PROXY_PORT (the server's proxy)
-# and CORVANE_SERVER_LOG.
+# Wine shows it under Z:), CORVANE_HTTP_PORT, CORVANE_HTTPS_PORT, CORVANE_PROXY_PORT (the server's proxy),
+# the real peers' CORVANE_TINYPROXY_PORT, CORVANE_NGINX_HTTP_PORT and CORVANE_NGINX_HTTPS_PORT ("-" for a peer
+# that did not start), and CORVANE_SERVER_LOG.
 start_update_server() {
   local dir="$build/server" python=/usr/bin/python3 http=0 https=0 pid ports
   [ -x "$python" ] || python=python3
@@ -222,10 +223,12 @@ start_update_server() {
     done
     if [ -f "$dir/ports.json" ]; then
       started_pids+=("$pid")
-      read -r CORVANE_HTTP_PORT CORVANE_HTTPS_PORT CORVANE_PROXY_PORT <<<"$("$python" -c \
-        'import json, sys; p = json.load(open(sys.argv[1])); print(p["http"], p["https"], p["proxy"])' \
-        "$dir/ports.json")"
-      export CORVANE_HTTP_PORT CORVANE_HTTPS_PORT CORVANE_PROXY_PORT
+      read -r CORVANE_HTTP_PORT CORVANE_HTTPS_PORT CORVANE_PROXY_PORT CORVANE_TINYPROXY_PORT \
+        CORVANE_NGINX_HTTP_PORT CORVANE_NGINX_HTTPS_PORT <<<"$("$python" -c \
+        'import json, sys; p = json.load(open(sys.argv[1])); print(*(p.get(k, "") or "-" for k in
+          ("http", "https", "proxy", "tinyproxy", "nginx_http", "nginx_https")))' "$dir/ports.json")"
+      export CORVANE_HTTP_PORT CORVANE_HTTPS_PORT CORVANE_PROXY_PORT CORVANE_TINYPROXY_PORT \
+        CORVANE_NGINX_HTTP_PORT CORVANE_NGINX_HTTPS_PORT
       export CORVANE_SERVER_ROOT="$dir/root" CORVANE_SERVER_LOG="$dir/requests.log"
       return 0
     fi
