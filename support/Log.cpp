@@ -252,7 +252,7 @@ bool CLog::Open(const std::wstring& folder, const SYSTEMTIME& started, const Log
   swprintf(stamp, 32, L"%04u-%02u-%02u %02u-%02u-%02u", started.wYear, started.wMonth, started.wDay,
            started.wHour, started.wMinute, started.wSecond);
   const std::wstring base = folder + kNamePrefix + stamp;
-  for (int number = 1; number <= 99 && file == INVALID_HANDLE_VALUE; ++number) {
+  for (int number = 1; number <= kNameTries && file == INVALID_HANDLE_VALUE; ++number) {
     std::wstring candidate = base + (number > 1 ? L" (" + std::to_wstring(number) + L")" : L"") + kNameSuffix;
     // CREATE_NEW never opens what is there, and with FILE_FLAG_OPEN_REPARSE_POINT a link planted under the
     // name counts as taken instead of being followed to a file of someone else's choosing. Readers may

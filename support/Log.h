@@ -51,6 +51,8 @@ class CLog {
   static constexpr uint32_t kMaxBytes = 1024 * 1024;
   // How many of our logs a folder keeps, the new one included.
   static constexpr int kKeptLogs = 10;
+  // How many names Open tries: the plain one, then " (2)" up to " (kNameTries)".
+  static constexpr int kNameTries = 20;
   // Every log of ours starts with this; only files that do are ever deleted.
   static constexpr char kSignature[] = "Quillora Setup log, program version ";
 
@@ -61,7 +63,7 @@ class CLog {
   ~CLog();
 
   // Creates "Quillora Setup <yyyy-MM-dd HH-mm-ss>.log" (started, local time) in folder, or with " (2)",
-  // " (3)", ... when the name is taken, never opening an existing file or following a link; writes the
+  // " (3)", ... when the name is taken (kNameTries names in all), never opening an existing file or following a link; writes the
   // header, then the lines held so far, and deletes our oldest logs beyond kKeptLogs. False, with logging
   // switched off and the held lines dropped, when no file could be made. Once only.
   bool Open(const std::wstring& folder, const SYSTEMTIME& started, const LogHeader& header);

@@ -168,7 +168,6 @@ TEST_F(Log, NoFolderToWriteInMeansNoLog) {
 
 // A taken name gets the next number; what holds a name is never opened, overwritten or deleted.
 TEST_F(Log, ATakenNameIsNeverOverwritten) {
-  const std::wstring base = folder + L"Quillora Setup 2021-02-03 04-05-06";
   struct Case {
     const char* name;
     int takenFiles;  // the plain name, then " (2)" ...
@@ -178,11 +177,12 @@ TEST_F(Log, ATakenNameIsNeverOverwritten) {
       {"taken by a file", 1, false, L" (2).log"},
       {"taken by a folder", 1, true, L" (2).log"},
       {"three taken", 3, false, L" (4).log"},
-      {"every number taken", 99, false, nullptr},
+      {"every number taken", CLog::kNameTries, false, nullptr},
   };
   for (const Case& c : cases) {
     TearDown();
     SetUp();
+    const std::wstring base = folder + L"Quillora Setup 2021-02-03 04-05-06";
     for (int n = 1; n <= c.takenFiles; ++n) {
       std::wstring name = base + (n > 1 ? L" (" + std::to_wstring(n) + L")" : L"") + L".log";
       if (n == 1 && c.folderFirst) {
