@@ -44,8 +44,10 @@ std::wstring ProgramVersion() {
   for (DWORD at = 0; at + sizeof(VS_FIXEDFILEINFO) <= size; at += 4) {
     const auto* info = reinterpret_cast<const VS_FIXEDFILEINFO*>(bytes + at);
     if (info->dwSignature != 0xFEEF04BD) continue;
-    return std::to_wstring(HIWORD(info->dwFileVersionMS)) + L"." + std::to_wstring(LOWORD(info->dwFileVersionMS)) +
-           L"." + std::to_wstring(HIWORD(info->dwFileVersionLS)) + L"." + std::to_wstring(LOWORD(info->dwFileVersionLS));
+    return std::to_wstring(HIWORD(info->dwFileVersionMS)) + L"." +
+           std::to_wstring(LOWORD(info->dwFileVersionMS)) + L"." +
+           std::to_wstring(HIWORD(info->dwFileVersionLS)) + L"." +
+           std::to_wstring(LOWORD(info->dwFileVersionLS));
   }
   return std::wstring();
 }

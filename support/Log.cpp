@@ -55,7 +55,8 @@ std::string Utf8(const std::wstring& text) {
                                  nullptr);
   if (size <= 0) return std::string();
   std::string bytes(static_cast<size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &bytes[0], size, nullptr, nullptr);
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &bytes[0], size, nullptr,
+                      nullptr);
   return bytes;
 }
 
@@ -81,9 +82,9 @@ std::string LinePrefix(LogLevel level) {
   SYSTEMTIME now;
   GetLocalTime(&now);
   char prefix[64];
-  snprintf(prefix, sizeof(prefix), "%04u-%02u-%02u %02u:%02u:%02u.%03u [%lu] %s ", now.wYear, now.wMonth, now.wDay,
-           now.wHour, now.wMinute, now.wSecond, now.wMilliseconds, static_cast<unsigned long>(GetCurrentThreadId()),
-           LevelName(level));
+  snprintf(prefix, sizeof(prefix), "%04u-%02u-%02u %02u:%02u:%02u.%03u [%lu] %s ", now.wYear, now.wMonth,
+           now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds,
+           static_cast<unsigned long>(GetCurrentThreadId()), LevelName(level));
   return prefix;
 }
 
@@ -120,7 +121,8 @@ std::string WindowsLine() {
   if (getVersion && getVersion(&info) == 0) {
     snprintf(line, sizeof(line), "Windows: %lu.%lu build %lu%s%s, %s, %s, %d-bit Windows, %d-bit program",
              info.dwMajorVersion, info.dwMinorVersion, info.dwBuildNumber, info.szCSDVersion[0] ? ", " : "",
-             Utf8(info.szCSDVersion).c_str(), info.wProductType == VER_NT_WORKSTATION ? "workstation" : "server",
+             Utf8(info.szCSDVersion).c_str(),
+             info.wProductType == VER_NT_WORKSTATION ? "workstation" : "server",
              Utf8(L"process " + std::to_wstring(GetCurrentProcessId())).c_str(), wow64 ? 64 : 32,
              static_cast<int>(sizeof(void*) * 8));
   }
@@ -149,7 +151,8 @@ std::string UtcOffsetText() {
                                                            : 0);
   LONG offset = -bias;  // the bias is what takes local time to UTC
   char text[16];
-  snprintf(text, sizeof(text), "UTC%c%02ld:%02ld", offset < 0 ? '-' : '+', labs(offset) / 60, labs(offset) % 60);
+  snprintf(text, sizeof(text), "UTC%c%02ld:%02ld", offset < 0 ? '-' : '+', labs(offset) / 60,
+           labs(offset) % 60);
   return text;
 }
 
@@ -170,8 +173,9 @@ std::string HeaderText(const LogHeader& header) {
 // True when the file starts with our header. Opened as whatever the name itself is, never through a link,
 // and shared in every way so that a log another run is still writing can be read.
 bool IsOurLog(const std::wstring& path) {
-  CFileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                               nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  CFileHandle file(CreateFileW(path.c_str(), GENERIC_READ,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!file) return false;
   std::string expected = std::string(kByteOrderMark) + CLog::kSignature;
   std::string start(expected.size(), '\0');
@@ -189,8 +193,7 @@ void DeleteOldLogs(const std::wstring& folder, const std::wstring& newLog) {
   };
   std::vector<Found> ours;
   WIN32_FIND_DATAW data;
-  CUniqueT<FindTraits> find(
-      FindFirstFileW((folder + kNamePrefix + L"*" + kNameSuffix).c_str(), &data));
+  CUniqueT<FindTraits> find(FindFirstFileW((folder + kNamePrefix + L"*" + kNameSuffix).c_str(), &data));
   if (!find) return;
   do {
     std::wstring name = data.cFileName;
@@ -227,7 +230,8 @@ std::wstring RedactUrl(const std::wstring& url) {
   size_t at = url.find_last_of(L'@', pathStart == 0 ? 0 : pathStart - 1);
   size_t kept = at != std::wstring::npos && at >= hostStart && at < pathStart ? at + 1 : hostStart;
   size_t end = url.find_first_of(L"?#", kept);
-  return url.substr(0, hostStart) + url.substr(kept, end == std::wstring::npos ? std::wstring::npos : end - kept);
+  return url.substr(0, hostStart) +
+         url.substr(kept, end == std::wstring::npos ? std::wstring::npos : end - kept);
 }
 
 std::wstring HexCode(uint32_t code) {
@@ -264,9 +268,10 @@ bool CLog::Open(const std::wstring& folder, const SYSTEMTIME& started, const Log
       break;
     }
     DWORD error = GetLastError();
-    bool taken = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ||
-                 // a folder of that name answers "access denied"
-                 (error == ERROR_ACCESS_DENIED && GetFileAttributesW(candidate.c_str()) != INVALID_FILE_ATTRIBUTES);
+    bool taken =
+        error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ||
+        // a folder of that name answers "access denied"
+        (error == ERROR_ACCESS_DENIED && GetFileAttributesW(candidate.c_str()) != INVALID_FILE_ATTRIBUTES);
     if (!taken) break;
   }
   if (file == INVALID_HANDLE_VALUE) {
@@ -277,7 +282,8 @@ bool CLog::Open(const std::wstring& folder, const SYSTEMTIME& started, const Log
   held.clear();
   held.shrink_to_fit();
   DWORD done = 0;
-  if (!WriteFile(file, lines.data(), static_cast<DWORD>(lines.size()), &done, nullptr) || done != lines.size()) {
+  if (!WriteFile(file, lines.data(), static_cast<DWORD>(lines.size()), &done, nullptr) ||
+      done != lines.size()) {
     SwitchOff();
     return false;
   }
@@ -305,7 +311,8 @@ void CLog::Put(const std::string& line, bool closing) {
     held += line;
   } else {
     DWORD done = 0;
-    if (!WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &done, nullptr) || done != line.size()) {
+    if (!WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &done, nullptr) ||
+        done != line.size()) {
       SwitchOff();
       return;
     }

@@ -63,9 +63,9 @@ class CLog {
   ~CLog();
 
   // Creates "Quillora Setup <yyyy-MM-dd HH-mm-ss>.log" (started, local time) in folder, or with " (2)",
-  // " (3)", ... when the name is taken (kNameTries names in all), never opening an existing file or following a link; writes the
-  // header, then the lines held so far, and deletes our oldest logs beyond kKeptLogs. False, with logging
-  // switched off and the held lines dropped, when no file could be made. Once only.
+  // " (3)", ... when the name is taken (kNameTries names in all), never opening an existing file or following
+  // a link; writes the header, then the lines held so far, and deletes our oldest logs beyond kKeptLogs.
+  // False, with logging switched off and the held lines dropped, when no file could be made. Once only.
   bool Open(const std::wstring& folder, const SYSTEMTIME& started, const LogHeader& header);
 
   // One line: local time to the millisecond, thread id, level, message. Line breaks and other control

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <fstream>
 #include <regex>
 #include <string>
 #include <thread>
@@ -25,8 +26,7 @@ class Log : public ::testing::Test {
   }
   void TearDown() override {
     for (const std::wstring& name : Names()) {
-      std::wstring path = folder + name;
-      if (!DeleteFileW(path.c_str())) RemoveDirectoryW(path.c_str());
+      if (!DeleteFileW((folder + name).c_str())) RemoveDirectoryW((folder + name).c_str());
     }
     RemoveDirectoryW(folder.c_str());
   }
@@ -35,45 +35,35 @@ class Log : public ::testing::Test {
     std::vector<std::wstring> names;
     WIN32_FIND_DATAW data;
     HANDLE find = FindFirstFileW((folder + L"*").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE) return names;
-    do {
+    for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileW(find, &data)) {
       if (wcscmp(data.cFileName, L".") && wcscmp(data.cFileName, L"..")) names.push_back(data.cFileName);
-    } while (FindNextFileW(find, &data));
-    FindClose(find);
+    }
+    if (find != INVALID_HANDLE_VALUE) FindClose(find);
     std::sort(names.begin(), names.end());
     return names;
   }
 
-  static void WriteFileBytes(const std::wstring& path, const std::string& bytes, int day = 1) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, file);
-    DWORD done = 0;
-    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr);
-    SYSTEMTIME time = {2020, 1, 0, static_cast<WORD>(day), 12, 0, 0, 0};
+  // Written on the given day of January 2020.
+  static void WriteBytes(const std::wstring& path, const std::string& bytes, WORD day = 1) {
+    std::ofstream(path.c_str(), std::ios::binary) << bytes;
+    HANDLE file = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    SYSTEMTIME time = {2020, 1, 0, day, 12, 0, 0, 0};
     FILETIME written;
     SystemTimeToFileTime(&time, &written);
-    SetFileTime(file, nullptr, nullptr, &written);
+    EXPECT_TRUE(SetFileTime(file, nullptr, nullptr, &written));
     CloseHandle(file);
   }
 
-  static std::string ReadFileBytes(const std::wstring& path) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return "<missing>";
-    std::string bytes(4 * 1024 * 1024, '\0');
-    DWORD read = 0;
-    ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr);
-    CloseHandle(file);
-    bytes.resize(read);
-    return bytes;
+  static std::string ReadBytes(const std::wstring& path) {
+    std::ifstream in(path.c_str(), std::ios::binary);
+    return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "<missing>";
   }
 
   static std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
     size_t start = 0, end;
-    while ((end = text.find("\r\n", start)) != std::string::npos) {
+    for (; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
       lines.push_back(text.substr(start, end - start));
-      start = end + 2;
     }
     EXPECT_EQ(start, text.size()) << "the file ends with a whole line";
     return lines;
@@ -122,14 +112,15 @@ TEST_F(Log, WritesHeldLinesFirstOneLineEachAndEndsWithTheOutcome) {
   log.Write(LogLevel::Info, L"held one");
   log.Write(LogLevel::Warning, L"held two\r\n2021-02-03 04:05:06.000 [1] INFO  Run outcome: SUCCEEDED");
   ASSERT_TRUE(log.Open(folder, kStarted, {L"1.2.3.4", true, 0x0409}));
-  log.Write(LogLevel::Error, L"GET https://user:" + kCanary + L"@host.example/m.xml?token=" + kCanary + L" failed");
+  log.Write(LogLevel::Error,
+            L"GET https://user:" + kCanary + L"@host.example/m.xml?token=" + kCanary + L" failed");
   log.RecordOutcome(RunOutcome::Succeeded, L"first");
   log.RecordOutcome(RunOutcome::Failed, L"download of setup.exe");
   log.Finish();
   log.Write(LogLevel::Info, L"after the end");
 
   EXPECT_EQ(folder + kFirstName, log.GetPath());
-  std::string text = ReadFileBytes(log.GetPath());
+  std::string text = ReadBytes(log.GetPath());
   EXPECT_EQ(std::string::npos, text.find(Narrow(kCanary)));
   std::vector<std::string> lines = Lines(text);
   ASSERT_EQ(10u, lines.size()) << text;
@@ -152,7 +143,7 @@ TEST_F(Log, WritesHeldLinesFirstOneLineEachAndEndsWithTheOutcome) {
 
 // The run goes on without a log where none can be made; nothing is created and nothing is held.
 TEST_F(Log, NoFolderToWriteInMeansNoLog) {
-  WriteFileBytes(folder + L"plain file", "x");
+  WriteBytes(folder + L"plain file", "x");
   const std::wstring folders[] = {folder + L"missing\\", folder + L"plain file\\", L""};
   for (const std::wstring& where : folders) {
     CLog log;
@@ -170,35 +161,29 @@ TEST_F(Log, NoFolderToWriteInMeansNoLog) {
 TEST_F(Log, ATakenNameIsNeverOverwritten) {
   struct Case {
     const char* name;
-    int takenFiles;  // the plain name, then " (2)" ...
+    int taken;  // the plain name, then " (2)" ...
     bool folderFirst;
-    const wchar_t* expected;  // null: no log
+    int expected;  // the log's number; 0: no log
   } cases[] = {
-      {"taken by a file", 1, false, L" (2).log"},
-      {"taken by a folder", 1, true, L" (2).log"},
-      {"three taken", 3, false, L" (4).log"},
-      {"every number taken", CLog::kNameTries, false, nullptr},
+      {"taken by a file", 1, false, 2},
+      {"taken by a folder", 1, true, 2},
+      {"three taken", 3, false, 4},
+      {"every number taken", CLog::kNameTries, false, 0},
   };
   for (const Case& c : cases) {
     TearDown();
     SetUp();
-    const std::wstring base = folder + L"Quillora Setup 2021-02-03 04-05-06";
-    for (int n = 1; n <= c.takenFiles; ++n) {
-      std::wstring name = base + (n > 1 ? L" (" + std::to_wstring(n) + L")" : L"") + L".log";
-      if (n == 1 && c.folderFirst) {
-        CreateDirectoryW(name.c_str(), nullptr);
-      } else {
-        WriteFileBytes(name, "someone else's");
-      }
-    }
+    auto nameOf = [this](int n) {
+      return folder + L"Quillora Setup 2021-02-03 04-05-06" +
+             (n > 1 ? L" (" + std::to_wstring(n) + L")" : L"") + L".log";
+    };
+    if (c.folderFirst) CreateDirectoryW(nameOf(1).c_str(), nullptr);
+    for (int n = c.folderFirst ? 2 : 1; n <= c.taken; ++n) WriteBytes(nameOf(n), "someone else's");
     CLog log;
-    EXPECT_EQ(c.expected != nullptr, log.Open(folder, kStarted, {})) << c.name;
+    EXPECT_EQ(c.expected != 0, log.Open(folder, kStarted, {})) << c.name;
     log.Finish();
-    EXPECT_EQ(c.expected ? base + c.expected : L"", log.GetPath()) << c.name;
-    for (int n = c.folderFirst ? 2 : 1; n <= c.takenFiles; ++n) {
-      std::wstring name = base + (n > 1 ? L" (" + std::to_wstring(n) + L")" : L"") + L".log";
-      EXPECT_EQ("someone else's", ReadFileBytes(name)) << c.name;
-    }
+    EXPECT_EQ(c.expected ? nameOf(c.expected) : L"", log.GetPath()) << c.name;
+    for (int n = c.folderFirst ? 2 : 1; n <= c.taken; ++n) EXPECT_EQ("someone else's", ReadBytes(nameOf(n)));
   }
 }
 
@@ -210,7 +195,7 @@ TEST_F(Log, KeepsTheTenNewestOfOurLogsAndNothingElse) {
   for (int i = 0; i < 12; ++i) {
     // Names sort the other way round from their times: the time decides.
     std::wstring name = L"Quillora Setup 2020-01-01 00-00-" + std::to_wstring(10 + i) + L".log";
-    WriteFileBytes(folder + name, ours, 28 - i);
+    WriteBytes(folder + name, ours, 28 - i);
     if (i < 9) expected.push_back(name);
   }
   const std::pair<const wchar_t*, std::string> foreign[] = {
@@ -221,7 +206,7 @@ TEST_F(Log, KeepsTheTenNewestOfOurLogsAndNothingElse) {
       {L"Quillora Setup 2019-01-01 00-00-03.txt", ours},
   };
   for (const auto& f : foreign) {
-    WriteFileBytes(folder + f.first, f.second);
+    WriteBytes(folder + f.first, f.second);
     expected.push_back(f.first);
   }
   CreateDirectoryW((folder + L"Quillora Setup 2019.log").c_str(), nullptr);
@@ -245,14 +230,15 @@ TEST_F(Log, StopsAtOneMegabyteAndCountsTheRest) {
   for (int i = 0; i < 2000; ++i) log.Write(LogLevel::Info, message);
   log.Finish();
 
-  std::string text = ReadFileBytes(log.GetPath());
+  std::string text = ReadBytes(log.GetPath());
   EXPECT_LE(text.size(), CLog::kMaxBytes);
   std::vector<std::string> lines = Lines(text);
   int kept = 0;
   for (const std::string& l : lines) kept += l.find("] INFO  line x") != std::string::npos;
   EXPECT_EQ(7000, kept);
   ASSERT_GE(lines.size(), 2u);
-  EXPECT_NE(std::string::npos, lines[lines.size() - 2].find("] WARN  2001 more lines were not written")) << lines[lines.size() - 2];
+  EXPECT_NE(std::string::npos, lines[lines.size() - 2].find("] WARN  2001 more lines were not written"))
+      << lines[lines.size() - 2];
   EXPECT_NE(std::string::npos, lines.back().find("Run outcome: ENDED WITHOUT OUTCOME"));
 }
 
@@ -263,14 +249,15 @@ TEST_F(Log, ThreadsWriteWholeLines) {
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([&log, t] {
-      for (int i = 0; i < 300; ++i) log.Write(LogLevel::Info, L"t" + std::to_wstring(t) + L" " + std::to_wstring(i));
+      for (int i = 0; i < 300; ++i)
+        log.Write(LogLevel::Info, L"t" + std::to_wstring(t) + L" " + std::to_wstring(i));
     });
   }
   for (std::thread& thread : threads) thread.join();
   log.Finish();
 
   int next[4] = {};
-  for (const std::string& l : Lines(ReadFileBytes(log.GetPath()))) {
+  for (const std::string& l : Lines(ReadBytes(log.GetPath()))) {
     int t = -1, i = -1;
     size_t at = l.find("INFO  t");
     if (at == std::string::npos) continue;
