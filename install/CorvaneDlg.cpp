@@ -67,8 +67,7 @@ LRESULT CCorvaneDlg::AnswerGetObject(WPARAM wParam) {
   int page = session.GetPage();
   // Made afresh for every request, so it always tells the page as it is now.
   CComOwnerT<IAccessible> object(CreateWindowAccessible(
-      hwnd, DescribeWindow(hwnd, PaintedLabels(client, layout, art, page, Font()), &liteText,
-                           PageProductName(page))));
+      hwnd, DescribeWindow(hwnd, PaintedLabels(client, layout, art, page, Font()), &liteText, page)));
   return AccessibleResult(object.Get(), wParam);
 }
 
