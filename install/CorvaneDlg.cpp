@@ -207,8 +207,7 @@ void CCorvaneDlg::SetPage(int page) {
   // A progress bar has no text: it is named after the product it counts for.
   std::wstring product = PageProductName(page);
   if (!product.empty()) AnnotateName(progressBar, product);
-  // Screen readers read the client area's children again: the page's texts are new.
-  NotifyWinEvent(EVENT_OBJECT_REORDER, hwnd, OBJID_CLIENT, CHILDID_SELF);
+  AnnouncePage(hwnd);
 }
 
 void CCorvaneDlg::Close(int result) {

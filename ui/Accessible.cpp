@@ -14,6 +14,13 @@
 
 namespace {
 
+// Live regions came with Windows 8, after the headers this program builds against.
+constexpr DWORD kLiveRegionChanged = 0x8019;  // EVENT_OBJECT_LIVEREGIONCHANGED
+constexpr LONG kPoliteLiveSetting = 1;        // LiveSetting: read out when the reader is done speaking
+// The annotation service's property for it (LiveSetting_Property_GUID).
+const GUID kLiveSettingProperty = {
+    0xc12bcd8e, 0x2a8e, 0x4950, {0x8a, 0xe7, 0x36, 0x25, 0x11, 0x1d, 0x58, 0xeb}};
+
 // oleacc and oleaut32 are not known DLLs of every Windows version: they come from the system directory.
 BSTR AllocString(const std::wstring& text) {
   static const auto alloc = SystemProc<decltype(&::SysAllocStringLen)>(L"oleaut32.dll", "SysAllocStringLen");
@@ -474,6 +481,21 @@ bool Annotate(Call call) {
 }
 
 }  // namespace
+
+void AnnouncePage(HWND dialog) {
+  // Where the system has a live-region setting, the description is read out without the focus moving;
+  // where it has none, readers still learn of the new words from the change events.
+  Annotate([&](IAccPropServices* services) {
+    VARIANT polite = {};
+    polite.vt = VT_I4;
+    polite.lVal = kPoliteLiveSetting;
+    return services->SetHwndProp(dialog, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF, kLiveSettingProperty,
+                                 polite);
+  });
+  NotifyWinEvent(EVENT_OBJECT_REORDER, dialog, OBJID_CLIENT, CHILDID_SELF);
+  NotifyWinEvent(EVENT_OBJECT_DESCRIPTIONCHANGE, dialog, OBJID_CLIENT, CHILDID_SELF);
+  NotifyWinEvent(kLiveRegionChanged, dialog, OBJID_CLIENT, CHILDID_SELF);
+}
 
 bool AnnotateName(HWND control, const std::wstring& name) {
   return Annotate([&](IAccPropServices* services) {

@@ -60,6 +60,10 @@ IAccessible* CreateWindowAccessible(HWND window, WindowContent content);
 // WM_GETOBJECT's result for `object` (wParam as the message gave it); 0 when the system cannot marshal it.
 LRESULT AccessibleResult(IAccessible* object, WPARAM wParam);
 
+// The window shows another page: screen readers are told that the client area's children and description
+// (the page's words) changed, and the description is a polite live region that they read out.
+void AnnouncePage(HWND dialog);
+
 // Names a control that has no text of its own (a progress bar) through the system's annotation service.
 // False when the system has none (Wine's answers E_NOTIMPL); the window's own object names it anyway.
 bool AnnotateName(HWND control, const std::wstring& name);
