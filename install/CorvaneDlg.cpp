@@ -67,8 +67,7 @@ LRESULT CCorvaneDlg::AnswerGetObject(WPARAM wParam) {
   int page = session.GetPage();
   // Made afresh for every request, so it always tells the page as it is now.
   CComOwnerT<IAccessible> object(CreateWindowAccessible(
-      hwnd, DescribeWindow(hwnd, PaintedLabels(client, layout, art, page, Font()), &liteText,
-                           PageProductName(page))));
+      hwnd, DescribeWindow(hwnd, PaintedLabels(client, layout, art, page, Font()), &liteText, page)));
   return AccessibleResult(object.Get(), wParam);
 }
 
@@ -208,8 +207,7 @@ void CCorvaneDlg::SetPage(int page) {
   // A progress bar has no text: it is named after the product it counts for.
   std::wstring product = PageProductName(page);
   if (!product.empty()) AnnotateName(progressBar, product);
-  // Screen readers read the client area's children again: the page's texts are new.
-  NotifyWinEvent(EVENT_OBJECT_REORDER, hwnd, OBJID_CLIENT, CHILDID_SELF);
+  AnnouncePage(hwnd);
 }
 
 void CCorvaneDlg::Close(int result) {
