@@ -36,6 +36,9 @@ bool CCorvaneDlg::ProcessWindowMessage(UINT message, WPARAM wParam, LPARAM lPara
         return true;
       }
       if (id == IdStart) {
+        // The agreement comes first: any program can send this command, also while the button is disabled
+        // (Wine's BM_CLICK clicks a disabled button), and Enter may send it on behalf of the default button.
+        if (IsDlgButtonChecked(hwnd, IdAgreementBox) != BST_CHECKED || !IsWindowEnabled(Item(IdStart))) return true;
         working = true;
         OnStart();
         working = false;
