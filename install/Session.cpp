@@ -7,6 +7,7 @@
 #include "app/StringIds.h"
 #include "deployment.h"
 #include "install/Detection.h"
+#include "support/MessagePump.h"
 #include "xml/XmlDocument.h"
 
 const wchar_t kQuilloraManifestUrl[] = L"https://" CORVANE_UPDATE_HOST L"/public/QLWin5/update.xml";
@@ -21,6 +22,7 @@ const wchar_t kPagewingPublisher[] = CORVANE_PAGEWING_PUBLISHER;
 namespace {
 
 const wchar_t kAgent[] = L"Quillora";
+const DWORD kWaitPumpMs = 100;
 // Always from the network, never into the cache: a stale manifest would install an old version.
 const DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
 const wchar_t kPagewingName[] = L"Pagewing Manager Quillora Edition";
@@ -143,28 +145,27 @@ bool CInstallSession::FetchUrl(const std::wstring& url, CBuffer& buffer, const P
   }
   CRetryingLoader loader(callback, kAgent, this, maximumBytes);
   loader.SetCredentialOwner(window.Handle());
-  callbackFailure = nullptr;
+  callbackFailure.Forget();
   bool loaded = loader.Load(buffer, url.c_str(), kRequestFlags);
-  if (callbackFailure) std::rethrow_exception(std::exchange(callbackFailure, nullptr));
-  // The loader cannot tell a cancellation from a failure; the session's own flag can. A request given up
-  // because the window is closing (a quit message) is no failure to tell the user about either.
-  cancelled = cancelRequested || (!loaded && loader.LastError() == ERROR_CANCELLED);
+  callbackFailure.Throw();
+  // The loader cannot tell a cancellation from a failure; the session can. A request given up because the
+  // window is closing (a quit message) is no failure to tell the user about either.
+  cancelled = loaded ? cancelRequested : StopRequested();
   if (!loaded && !cancelled && !product.failureText.empty()) errorText = product.failureText;
   return loaded;
 }
 
 bool CInstallSession::Wait(DWORD milliseconds) {
-  const DWORD start = GetTickCount();
-  for (;;) {
-    // A cancel confirmed, or a close, while waiting ends the wait at once.
-    MSG quit;
-    if (cancelRequested || PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE)) return false;
-    DWORD elapsed = GetTickCount() - start;
-    if (elapsed >= milliseconds) return true;
-    DWORD left = milliseconds - elapsed;
-    MsgWaitForMultipleObjectsEx(0, nullptr, left < 100 ? left : 100, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+  // A cancel confirmed, or a close, while waiting ends the wait at once. The window's pump is where the
+  // user acts, so it gets its turn every kWaitPumpMs even when no message comes.
+  if (StopRequested()) return false;
+  PumpedWaitRules rules;
+  rules.pump = [this] {
     window.Pump();
-  }
+    return !StopRequested();
+  };
+  rules.pumpEveryMs = kWaitPumpMs;
+  return PumpedWait(nullptr, milliseconds, rules) == WaitEnd::TimedOut;
 }
 
 bool CInstallSession::ReadPagewingManifest() { return ReadManifest(Product::Pagewing); }

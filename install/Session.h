@@ -13,7 +13,9 @@
 #include "install/Product.h"
 #include "net/RetryingLoader.h"
 #include "net/UrlLoader.h"
+#include "support/Boundary.h"
 #include "support/Buffer.h"
+#include "support/MessagePump.h"
 
 // The pages of the session, in the order a full install shows them.
 enum Page : int {
@@ -173,6 +175,8 @@ class CInstallSession : public IUrlLoaderCallback, private IRetryWait {
 
   ProductInfo pagewing{L"setup.exe", kPagewingPublisher};
   ProductInfo quillora{L"QuilloraSetup.exe", kQuilloraPublisher};
+  // The user confirmed that the download should stop. With a quit message (the window is closing) it is
+  // the one thing the session asks to know whether to go on: see StopRequested.
   bool cancelRequested = false;
   // Counted afresh at every start.
   int pendingDownloads = 0;  // downloads counted in totalBytes and not yet ended
@@ -182,6 +186,8 @@ class CInstallSession : public IUrlLoaderCallback, private IRetryWait {
  private:
   enum class Product { Pagewing, Quillora };
   void Work();
+  // The user cancelled, or the window is closing: nothing more is done, and nothing more is said.
+  bool StopRequested() const { return cancelRequested || QuitQueued(); }
   void ShowDownloadProgress(DWORD received, DWORD contentLength, bool* cancel);
   bool ReadManifest(Product which);
   // Between the tries of a download: keeps the window answering; false when the user cancelled or the
@@ -195,7 +201,8 @@ class CInstallSession : public IUrlLoaderCallback, private IRetryWait {
   int page = PageWelcome;
   bool asking = false;                     // the cancel question is open
   const ProductInfo* current = nullptr;    // the product whose manifest or installer is at hand
-  std::exception_ptr callbackFailure;      // thrown in a loader callback, to be thrown again after the load
+  // Thrown in a loader callback, which none may unwind through: thrown again once the load is over.
+  CKeptException callbackFailure;
 
   ISessionWindow& window;
 };
