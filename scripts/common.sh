@@ -35,8 +35,21 @@ runs_32bit_programs() {
   [ "$status" -eq 42 ]
 }
 
+# The packages of the 32-bit runtime, which setup installs in a step of its own. A test names a package the
+# registry cannot supply here, to run that step's failure for real.
+runtime32_packages=${CORVANE_SETUP_32BIT_PACKAGES:-wine32:i386}
+
+# True when every package of the 32-bit runtime is installed.
+has_32bit_runtime() {
+  local p
+  for p in $runtime32_packages; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || return 1
+  done
+}
+
 # The flavours this run uses, in the order they run, and why: CORVANE_FLAVOUR=32|64 forces one; otherwise
-# 32 where the machine runs 32-bit programs (and 64 too when $1 is "all", so that path never rots), else 64.
+# 32 where the machine runs 32-bit programs and has the 32-bit Wine (and 64 too when $1 is "all", so that path
+# never rots), else 64. With $1 "setup": the flavours to install for, whether or not the 32-bit Wine is there.
 # Sets `flavours` and `flavour_reason`.
 choose_flavours() {
   case "${CORVANE_FLAVOUR:-}" in
@@ -44,18 +57,25 @@ choose_flavours() {
       flavours=$CORVANE_FLAVOUR
       flavour_reason="forced by CORVANE_FLAVOUR=$CORVANE_FLAVOUR"
       ;;
-    "")
-      if runs_32bit_programs; then
-        flavours=32
-        [ "${1:-}" = all ] && flavours="32 64"
-        flavour_reason="this machine runs 32-bit programs"
-      else
+    "" | all)
+      # "all": both, as on a machine that runs 32-bit programs, with the same fallback when the 32-bit Wine
+      # cannot be installed.
+      if [ "${CORVANE_FLAVOUR:-}" != all ] && ! runs_32bit_programs; then
         flavours=64
         flavour_reason="this machine cannot run 32-bit Linux programs, so Wine's 32-bit loader cannot start"
+      elif [ "${1:-}" = setup ] || has_32bit_runtime; then
+        flavours=32
+        if [ "${1:-}" = all ] || [ "${1:-}" = setup ]; then flavours="32 64"; fi
+        flavour_reason="this machine runs 32-bit programs"
+        if [ "${CORVANE_FLAVOUR:-}" = all ]; then flavour_reason="forced by CORVANE_FLAVOUR=all"; fi
+      else
+        flavours=64
+        flavour_reason="this machine runs 32-bit programs, but setup could not install the 32-bit Wine"
+        flavour_reason+=" ($runtime32_packages): the 64-bit flavour runs for now"
       fi
       ;;
     *)
-      echo "CORVANE_FLAVOUR must be 32 or 64, not '$CORVANE_FLAVOUR'" >&2
+      echo "CORVANE_FLAVOUR must be 32, 64 or all, not '$CORVANE_FLAVOUR'" >&2
       return 1
       ;;
   esac
@@ -75,8 +95,10 @@ flavour_name() {
   esac
 }
 
-# For the scripts that run one flavour (the demo, the benchmarks): chooses it, says so, and points at it.
+# For the scripts that run one flavour (the demo, the benchmarks): installs what is missing, chooses the
+# flavour (after setup, which may have found the 32-bit Wine unavailable), says so, and points at it.
 run_one_flavour() {
+  "$top/scripts/setup"
   choose_flavours
   announce_flavours "$1"
   use_flavour "$flavours"
@@ -165,8 +187,9 @@ stop_started() {
 # The local update server (tests/fixtures/update_server.py) that the tests under Wine fetch from. Its ports
 # are kept from run to run of a build tree (server/ports.json) while they are free, so whatever was built
 # with them stays valid; a taken port is replaced by a fresh one. Exports CORVANE_SERVER_ROOT (a Unix path:
-# Wine shows it under Z:), CORVANE_HTTP_PORT, CORVANE_HTTPS_PORT, CORVANE_PROXY_PORT (the server's proxy)
-# and CORVANE_SERVER_LOG.
+# Wine shows it under Z:), CORVANE_HTTP_PORT, CORVANE_HTTPS_PORT, CORVANE_PROXY_PORT (the server's proxy),
+# the real peers' CORVANE_TINYPROXY_PORT, CORVANE_NGINX_HTTP_PORT and CORVANE_NGINX_HTTPS_PORT ("-" for a peer
+# that did not start), and CORVANE_SERVER_LOG.
 start_update_server() {
   local dir="$build/server" python=/usr/bin/python3 http=0 https=0 pid ports
   [ -x "$python" ] || python=python3
@@ -200,10 +223,12 @@ start_update_server() {
     done
     if [ -f "$dir/ports.json" ]; then
       started_pids+=("$pid")
-      read -r CORVANE_HTTP_PORT CORVANE_HTTPS_PORT CORVANE_PROXY_PORT <<<"$("$python" -c \
-        'import json, sys; p = json.load(open(sys.argv[1])); print(p["http"], p["https"], p["proxy"])' \
-        "$dir/ports.json")"
-      export CORVANE_HTTP_PORT CORVANE_HTTPS_PORT CORVANE_PROXY_PORT
+      read -r CORVANE_HTTP_PORT CORVANE_HTTPS_PORT CORVANE_PROXY_PORT CORVANE_TINYPROXY_PORT \
+        CORVANE_NGINX_HTTP_PORT CORVANE_NGINX_HTTPS_PORT <<<"$("$python" -c \
+        'import json, sys; p = json.load(open(sys.argv[1])); print(*(p.get(k, "") or "-" for k in
+          ("http", "https", "proxy", "tinyproxy", "nginx_http", "nginx_https")))' "$dir/ports.json")"
+      export CORVANE_HTTP_PORT CORVANE_HTTPS_PORT CORVANE_PROXY_PORT CORVANE_TINYPROXY_PORT \
+        CORVANE_NGINX_HTTP_PORT CORVANE_NGINX_HTTPS_PORT
       export CORVANE_SERVER_ROOT="$dir/root" CORVANE_SERVER_LOG="$dir/requests.log"
       return 0
     fi

@@ -1,20 +1,22 @@
 #!/usr/bin/env python3
 """check_shipped.py EXE: checks the executable we ship without running it, so that machines whose Wine cannot
 start 32-bit programs still check the 32-bit product: an x86 PE32 GUI program with ASLR and DEP, an
-application manifest, a version resource, an icon, and a dialog and a string table in each of the 25 languages,
-nothing else."""
+application manifest that asks for the process's own architecture of Common Controls, a version resource, an
+icon, and a dialog and a string table in each of the 25 languages, nothing else."""
+import re
 import struct
 import sys
 
 LANGUAGES = {1028, 1029, 1030, 1031, 1033, 1035, 1036, 1040, 1041, 1042, 1043, 1045, 1046,
              1049, 1053, 1054, 1055, 1057, 1065, 1066, 1086, 2052, 2068, 2070, 3082}
 RT_STRING, RT_DIALOG, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 6, 5, 14, 16, 24
-IMAGE_FILE_MACHINE_I386, PE32_MAGIC, IMAGE_SUBSYSTEM_WINDOWS_GUI = 0x14C, 0x10B, 2
+IMAGE_FILE_MACHINE_I386, IMAGE_FILE_MACHINE_AMD64, PE32_MAGIC, IMAGE_SUBSYSTEM_WINDOWS_GUI = 0x14C, 0x8664, 0x10B, 2
 DYNAMIC_BASE, NX_COMPAT = 0x0040, 0x0100
 
 
 def resources(image):
-    """{type id: {name id: set of languages}} from the resource directory; named entries are kept by name."""
+    """{type id: {name id: set of languages}} from the resource directory; named entries are kept by name.
+    The header's "manifest" holds the bytes of the first application manifest, if any."""
     pe = struct.unpack_from("<I", image, 0x3C)[0]
     if image[pe:pe + 4] != b"PE\0\0":
         raise ValueError("no PE signature")
@@ -30,7 +32,7 @@ def resources(image):
         _, _, virtual_address, raw_size, raw_pointer = struct.unpack_from("<8sIIII", image, table + 40 * i)
         if virtual_address <= rsrc_rva < virtual_address + raw_size:
             rsrc_offset = raw_pointer + rsrc_rva - virtual_address
-    header = {"machine": machine, "magic": magic, "subsystem": subsystem, "dll_flags": dll_flags}
+    header = {"machine": machine, "magic": magic, "subsystem": subsystem, "dll_flags": dll_flags, "manifest": b""}
     if rsrc_offset is None:
         return header, {}
 
@@ -51,7 +53,32 @@ def resources(image):
         for name, languages, is_directory in entries(names):
             if is_directory:
                 found.setdefault(kind, {})[name] = {language for language, _, _ in entries(languages)}
+                if kind == RT_MANIFEST and not header["manifest"]:
+                    for _, data, leaf_is_directory in entries(languages):
+                        if not leaf_is_directory:
+                            data_rva, size = struct.unpack_from("<II", image, rsrc_offset + data)
+                            at = rsrc_offset + data_rva - rsrc_rva
+                            header["manifest"] = image[at:at + size]
+                            break
     return header, found
+
+
+def manifest_problems(manifest, machine):
+    """A 64-bit process that is given the x86 Common Controls fails to load them wherever the system holds both
+    sides (64-bit Windows, a Wine prefix with its 32-bit side): the dependency must say "*", and the program's
+    own identity its architecture or "*"."""
+    text = manifest.decode("utf-8", "replace")
+    identities = re.findall(r"<assemblyIdentity\b[^>]*>", text)
+    architecture = lambda identity: (re.findall(r'processorArchitecture="([^"]*)"', identity) or [None])[0]
+    own = {IMAGE_FILE_MACHINE_I386: "x86", IMAGE_FILE_MACHINE_AMD64: "amd64"}.get(machine)
+    for identity in identities:
+        if "Microsoft.Windows.Common-Controls" in identity:
+            if architecture(identity) != "*":
+                yield 'manifest asks for Common Controls of architecture "%s", not "*"' % architecture(identity)
+        elif architecture(identity) not in (own, "*", None):
+            yield 'manifest names the program "%s", not "%s"' % (architecture(identity), own)
+    if not any("Microsoft.Windows.Common-Controls" in identity for identity in identities):
+        yield "manifest does not ask for Common Controls 6"
 
 
 def problems(path):
@@ -69,6 +96,8 @@ def problems(path):
                        (RT_GROUP_ICON, "icon")):
         if not found.get(kind):
             yield "no " + what
+    if found.get(RT_MANIFEST):
+        yield from manifest_problems(header["manifest"], header["machine"])
     for kind, what in ((RT_DIALOG, "dialog"), (RT_STRING, "string table")):
         languages = set().union(*found.get(kind, {}).values())
         if languages != LANGUAGES:

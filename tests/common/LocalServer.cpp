@@ -44,6 +44,17 @@ bool Available() { return !Environment(L"CORVANE_SERVER_ROOT").empty() && !Envir
 
 std::wstring ProxyAddress() { return L"127.0.0.1:" + Environment(L"CORVANE_PROXY_PORT"); }
 
+std::wstring TinyproxyAddress() {
+  std::wstring port = Environment(L"CORVANE_TINYPROXY_PORT");
+  return port.empty() || port == L"-" ? std::wstring() : L"127.0.0.1:" + port;
+}
+
+std::wstring NginxUrl(bool https, const std::wstring& path) {
+  std::wstring port = Environment(https ? L"CORVANE_NGINX_HTTPS_PORT" : L"CORVANE_NGINX_HTTP_PORT");
+  if (port.empty() || port == L"-") return std::wstring();
+  return (https ? L"https://localhost:" : L"http://localhost:") + port + path;
+}
+
 std::wstring Url(bool https, const std::wstring& path) {
   return (https ? L"https://localhost:" + Environment(L"CORVANE_HTTPS_PORT")
                 : L"http://localhost:" + Environment(L"CORVANE_HTTP_PORT")) +

@@ -13,6 +13,13 @@ bool Available();
 std::wstring Url(bool https, const std::wstring& path);
 // The server's HTTP proxy as "127.0.0.1:PORT" (see update_server.py).
 std::wstring ProxyAddress();
+// The real peers that the server starts beside it (update_server.py): Debian's tinyproxy, which asks for
+// Basic authentication (kTinyproxyUser, kTinyproxyPassword), and Debian's nginx over the same root folder.
+// Empty when the peer did not start.
+std::wstring TinyproxyAddress();
+std::wstring NginxUrl(bool https, const std::wstring& path);
+constexpr const wchar_t* kTinyproxyUser = L"corvane";
+constexpr const wchar_t* kTinyproxyPassword = L"tiny-proxy-secret";
 // Serves body at path; meta (JSON) scripts the answer (status, reason, mode...), empty for a plain 200.
 void Put(const std::wstring& path, const std::string& body, const std::string& meta = "");
 void Remove(const std::wstring& path);
