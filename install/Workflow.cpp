@@ -130,6 +130,32 @@ int CInstallSession::Install(ProductInfo& product, int setupPage) {
   return result;
 }
 
+bool CInstallSession::ReadPagewingManifest() { return ReadManifest(pagewing, kPagewingRules); }
+bool CInstallSession::ReadQuilloraManifest() { return ReadManifest(quillora, kQuilloraRules); }
+
+bool CInstallSession::ReadManifest(ProductInfo& product, const ProductRules& rules) {
+  if (product.manifestRead) return true;
+  product.Reset();
+  current = &product;
+  product.failureText = rules.failureText();
+
+  std::wstring errorText;
+  bool accepted = false;
+  bool cancelled = false;
+  {
+    CBuffer body;
+    if (FetchUrl(rules.manifestUrl(), body, product, cancelled, errorText, nullptr, kLargestManifest))
+      accepted = ReadManifestBody(body, product, rules, errorText);
+  }
+  if (!accepted) {
+    if (!cancelled) window.ShowMessage(errorText, MB_OK | MB_ICONERROR);
+    return false;
+  }
+  rules.detect(product);
+  product.manifestRead = true;
+  return true;
+}
+
 void CInstallSession::OnCancel() {
   switch (page) {
     case PageWelcome:
