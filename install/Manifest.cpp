@@ -135,23 +135,16 @@ bool ReadManifestDocument(CXMLDocument& document, ProductInfo& product, const Pr
     errorText = LoadResString(id);
   };
   if (const CXMLString* length = AttributeValue(executable, L"length")) product.length = ParseLength(*length);
-  if (const CXMLString* url = AttributeValue(executable, L"url")) {
-    if (rules.oneSourceOnly && !product.location.empty()) {
-      fail(kUnexpectedXml);
-    } else {
-      product.fromUrl = true;
-      product.location = *url;
-    }
-  }
-  if (const CXMLString* file = AttributeValue(executable, L"file")) {
-    if (rules.oneSourceOnly && !product.location.empty()) {
-      fail(kUnexpectedXml);
-    } else {
-      product.fromUrl = false;
-      product.location = *file;
-      product.localFile = *file;
-    }
-  }
+  // The partner's manifest must name exactly one source; the main product's prefers a local file.
+  auto source = [&](const CXMLString* value, bool fromUrl) {
+    if (!value) return;
+    if (rules.oneSourceOnly && !product.location.empty()) return fail(kUnexpectedXml);
+    product.fromUrl = fromUrl;
+    product.location = *value;
+    if (!fromUrl) product.localFile = *value;
+  };
+  source(AttributeValue(executable, L"url"), true);
+  source(AttributeValue(executable, L"file"), false);
   if (rules.fixedParams) {
     product.params = rules.fixedParams;
   } else if (const CXMLString* params = AttributeValue(executable, L"params")) {
