@@ -56,17 +56,45 @@ UINT VerdictMessageId(SignatureVerdict verdict) {
 
 namespace {
 
-// The signer's certificate of a verification kept open in state; null when there is none.
-PCCERT_CONTEXT SignerOf(HANDLE state) {
+// The (first) signer of a verification kept open in state; null when there is none.
+CRYPT_PROVIDER_SGNR* SignerRecordOf(HANDLE state) {
   static const auto providerData = SystemProc<CRYPT_PROVIDER_DATA*(WINAPI*)(HANDLE)>(
       L"wintrust.dll", "WTHelperProvDataFromStateData");
   static const auto signerOf = SystemProc<CRYPT_PROVIDER_SGNR*(WINAPI*)(CRYPT_PROVIDER_DATA*, DWORD, BOOL, DWORD)>(
       L"wintrust.dll", "WTHelperGetProvSignerFromChain");
   if (!state || !providerData || !signerOf) return nullptr;
   CRYPT_PROVIDER_DATA* data = providerData(state);
-  CRYPT_PROVIDER_SGNR* signer = data ? signerOf(data, 0, FALSE, 0) : nullptr;
+  return data ? signerOf(data, 0, FALSE, 0) : nullptr;
+}
+
+// The signer's certificate of a verification kept open in state; null when there is none.
+PCCERT_CONTEXT SignerOf(HANDLE state) {
+  CRYPT_PROVIDER_SGNR* signer = SignerRecordOf(state);
   if (!signer || signer->csCertChain == 0 || !signer->pasCertChain) return nullptr;
   return signer->pasCertChain[0].pCert;
+}
+
+// True when the chain that the verification built for its signer ends in a root that this machine trusts
+// and passes the Authenticode policy. Windows' WinVerifyTrust has refused any other chain already; Wine's
+// builds the chain, marks an unknown root (one with a trusted root's name but another key, say) and still
+// answers 0. The publisher pin compares only a name, so without this a foreign root could pose as ours.
+// The chain is the verification's own, built for the signature's time, so a timestamped signature stays
+// valid after its certificate expires. Revocation is not consulted, so its unknown status is no fault.
+bool SignerChainIsTrusted(HANDLE state) {
+  static const auto verifyPolicy =
+      SystemProc<BOOL(WINAPI*)(LPCSTR, PCCERT_CHAIN_CONTEXT, PCERT_CHAIN_POLICY_PARA, PCERT_CHAIN_POLICY_STATUS)>(
+          L"crypt32.dll", "CertVerifyCertificateChainPolicy");
+  CRYPT_PROVIDER_SGNR* signer = SignerRecordOf(state);
+  if (!verifyPolicy || !signer || !signer->pChainContext) return false;
+  const DWORD revocationUnknown = CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
+  if ((signer->pChainContext->TrustStatus.dwErrorStatus & ~revocationUnknown) != 0) return false;
+  CERT_CHAIN_POLICY_PARA policy = {};
+  policy.cbSize = sizeof(policy);
+  policy.dwFlags = CERT_CHAIN_POLICY_IGNORE_ALL_REV_UNKNOWN_FLAGS;
+  CERT_CHAIN_POLICY_STATUS status = {};
+  status.cbSize = sizeof(status);
+  return verifyPolicy(CERT_CHAIN_POLICY_AUTHENTICODE, signer->pChainContext, &policy, &status) &&
+         status.dwError == 0;
 }
 
 }  // namespace
@@ -106,9 +134,9 @@ SignatureVerdict VerifyFileSignature(const std::wstring& path, HANDLE handle, co
   data.fdwRevocationChecks = WTD_REVOKE_NONE;
   data.dwUnionChoice = WTD_CHOICE_FILE;
   data.pFile = &file;
-  // The signer is only known while the verification's state is kept: then it must be closed again, on
-  // every way out.
-  data.dwStateAction = publisher.empty() ? WTD_STATEACTION_IGNORE : WTD_STATEACTION_VERIFY;
+  // The signer and its chain are only known while the verification's state is kept: then it must be closed
+  // again, on every way out.
+  data.dwStateAction = WTD_STATEACTION_VERIFY;
   GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
   struct CStateCloser {
     GUID& action;
@@ -121,5 +149,7 @@ SignatureVerdict VerifyFileSignature(const std::wstring& path, HANDLE handle, co
   } closer{action, data};
   LONG result = CallWinVerifyTrust(&action, &data);
   SignatureVerdict verdict = VerdictFromTrustResult(result, GetLastError());
+  if (verdict == SignatureVerdict::Valid && !SignerChainIsTrusted(data.hWVTStateData))
+    verdict = SignatureVerdict::Error;
   return PinnedVerdict(verdict, data.hWVTStateData, publisher);
 }

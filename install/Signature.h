@@ -12,6 +12,8 @@ enum class SignatureVerdict { Valid = 0, NoSignature, Invalid, Disallowed, NotTr
 // Authenticode check of a file with the system's trust policy, no UI and no revocation check. With an open
 // handle the check reads through it, so it judges exactly the file the handle holds. With a publisher, a
 // signature the system trusts is still an Error unless the signer's certificate has that subject name.
+// Whatever the publisher, a signature whose signer's chain fails the Authenticode chain policy (a root
+// that no store trusts, above all) is an Error, even where WinVerifyTrust let it pass.
 SignatureVerdict VerifyFileSignature(const std::wstring& path, HANDLE file = nullptr,
                                      const std::wstring& publisher = std::wstring());
 // True when the certificate's subject has a common name and it is exactly name, over its whole length.

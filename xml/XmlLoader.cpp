@@ -528,16 +528,23 @@ bool CXMLDocument::LoadFromStream(IXMLStream* stream, unsigned flags, CXMLDocume
       return false;
     }
 
+    // Whatever ends the load early, the text read before it stays with the partial tree, the parser's held
+    // part (before a reference it was joining) included, as when a buffer is loaded.
+    auto stop = [&] {
+      load.parser.FinishText();
+      load.loader.FlushText();
+      return false;
+    };
     uint64_t consumed = 0;  // bytes fed; a tail handed back is not counted until it is read again
     while (consumed < size) {
       uint32_t got = 0;
-      if (!ReadSome(stream, buffer.get(), chunk, &got)) return false;
+      if (!ReadSome(stream, buffer.get(), chunk, &got)) return stop();
       if (got == 0) break;
       // A stream may deliver fewer bytes than asked. When all it gave is the start of one sequence, read on
       // until the sequence is whole: handing it back would only get the same bytes again.
       while (got < chunk && StartsIncompleteSequence(buffer.get(), got)) {
         uint32_t more = 0;
-        if (!ReadSome(stream, buffer.get() + got, chunk - got, &more)) return false;
+        if (!ReadSome(stream, buffer.get() + got, chunk - got, &more)) return stop();
         if (more == 0) break;
         got += more;
       }
@@ -561,18 +568,18 @@ bool CXMLDocument::LoadFromStream(IXMLStream* stream, unsigned flags, CXMLDocume
             use = start;
             if (!stream->Seek(-static_cast<int64_t>(got - start), 1, nullptr)) {
               SetError(XML_ERROR_CANT_SEEK_FILE, stream->GetErrorText());
-              return false;
+              return stop();
             }
           }
         } else if (start == 0 || seen == 6) {
           SetError(XML_ERROR_INVALID_UTF8_DATA, stream->GetErrorText());
-          return false;
+          return stop();
         }
         // Otherwise a plain byte came first: the bytes after it are stray and the decoder reports them.
       }
       CXMLParser::Utf8Failure failure;
       if (!load.parser.FeedUtf8(buffer.get(), use, &failure)) {
-        load.loader.FlushText();  // the text read before the failure stays with the partial tree
+        stop();
         if (failure.badSequence) {
           SetError(XML_ERROR_INVALID_UTF8_DATA, stream->GetName());
         } else if (load.parser.GetState() == CXMLParser::kOutOfMemory) {

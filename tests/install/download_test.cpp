@@ -99,6 +99,8 @@ TEST_F(DownloadProduct, VerdictsAndWhatStaysOnDisk) {
       {"tampered", Fixture(L"tampered", L"QuilloraSetup.exe"), "", 0, false, English(31056), false},
       // The test build expects the test publisher: a trusted signature of another one is refused.
       {"another publisher", Fixture(L"other", L"QuilloraSetup.exe"), "", 0, false, English(31056), false},
+      // The expected publisher's name under a root that has only our test root's name: no store trusts it.
+      {"a look-alike root", Fixture(L"lookalike", L"QuilloraSetup.exe"), "", 0, false, English(31056), false},
       {"404", "<html>gone</html>", R"({"status": 404})", INT64_MIN, false, English(31042), false},
   };
   for (const Case& c : cases) {

@@ -44,6 +44,14 @@ void RunLoadCases(const LoadCase* cases, size_t count) {
     EXPECT_EQ(Narrow(document.GetErrorText()), Narrow(fromBytes.GetErrorText()));
     EXPECT_EQ(document.GetLine(), fromBytes.GetLine());
     EXPECT_EQ(Dump(document), Dump(fromBytes));
+    // And through a stream, whole or a few bytes a read: the tree kept after a failure is the same too.
+    for (uint32_t read : {UINT32_MAX, 3u}) {
+      xmltest::MemoryStream stream(std::string(static_cast<const char*>(bytes.GetData()), bytes.Length()), read);
+      CXMLDocument fromStream;
+      EXPECT_EQ(ok, fromStream.LoadFromStream(&stream, c.flags));
+      EXPECT_EQ(document.GetError(), fromStream.GetError());
+      EXPECT_EQ(Dump(document), Dump(fromStream)) << read << " bytes a read";
+    }
   }
 }
 
@@ -86,6 +94,7 @@ TEST(XmlParser, RejectedCharactersNameTheToken) {
       {L"<r></ a></r>", 0, false, XML_ERROR_UNEXPECTED_CHAR, L"/", "|E:r"},
       {L"<a / >", 0, false, XML_ERROR_UNEXPECTED_CHAR, L"a", "|E:a"},
       {L"<a>x & y</a>", 0, false, XML_ERROR_UNEXPECTED_CHAR, L"x &", "|E:a[T\"x \"]"},
+      {L"<a>x&amp;y\x01</a>", 0, false, XML_ERROR_UNEXPECTED_CHAR, L"y", "|E:a[T\"x&\"]"},
       {L"<a><!--a--b--></a>", 0, false, XML_ERROR_UNEXPECTED_CHAR, L"a", "|E:a"},
       {L"<a x=\"<\"/>", 0, false, XML_ERROR_UNEXPECTED_CHAR, L"", "|E:a{x=}"},
       {L"<!DOCTYPE>", 0, false, XML_ERROR_UNEXPECTED_CHAR, L"", "|"},
