@@ -50,13 +50,8 @@ TEST(PumpMessages, DispatchesEverythingWaitingAndLeavesQuitForTheModalLoop) {
 // that other threads send are still answered once a quit message waits (an installer that broadcasts a
 // change waits for that answer while we wait for it).
 TEST(PumpedWait, EndsAsItsRulesSay) {
-  WNDCLASSW windowClass = {};
-  windowClass.lpfnWndProc = DefWindowProcW;
-  windowClass.hInstance = GetModuleHandleW(nullptr);
-  windowClass.lpszClassName = L"PumpedWaitTestWindow";
-  RegisterClassW(&windowClass);
-  HWND window = CreateWindowW(L"PumpedWaitTestWindow", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                              windowClass.hInstance, nullptr);
+  // The system's own class for a window that only takes messages.
+  HWND window = CreateWindowW(L"Message", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
   ASSERT_NE(nullptr, window);
   struct Case {
     const char* name;
