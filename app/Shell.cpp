@@ -32,6 +32,26 @@ HINSTANCE CAppModule::GetResourceInstance() const {
   return resourceInstance ? resourceInstance : GetModuleHandleW(nullptr);
 }
 
+std::wstring ProgramVersion() {
+  HMODULE module = GetModuleHandleW(nullptr);
+  HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(VS_VERSION_INFO), RT_VERSION);
+  HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
+  const BYTE* bytes = loaded ? static_cast<const BYTE*>(LockResource(loaded)) : nullptr;
+  if (!bytes) return std::wstring();
+  // The fixed part follows the block's key on a 32-bit boundary; its signature finds it without
+  // version.dll, which is no known DLL.
+  const DWORD size = SizeofResource(module, found);
+  for (DWORD at = 0; at + sizeof(VS_FIXEDFILEINFO) <= size; at += 4) {
+    const auto* info = reinterpret_cast<const VS_FIXEDFILEINFO*>(bytes + at);
+    if (info->dwSignature != 0xFEEF04BD) continue;
+    return std::to_wstring(HIWORD(info->dwFileVersionMS)) + L"." +
+           std::to_wstring(LOWORD(info->dwFileVersionMS)) + L"." +
+           std::to_wstring(HIWORD(info->dwFileVersionLS)) + L"." +
+           std::to_wstring(LOWORD(info->dwFileVersionLS));
+  }
+  return std::wstring();
+}
+
 bool IsUserAdmin() {
   CHandle processToken;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, processToken.Put())) return false;

@@ -31,6 +31,9 @@ class CAppModule {
 
 extern CAppModule g_module;
 
+// The running program's file version from its version resource, as "1.1.0.0"; empty when it has none.
+std::wstring ProgramVersion();
+
 // True when the user is a member of the Administrators group, in the effective token or (Vista and later,
 // where an administrator usually runs with a filtered token) in its linked full token.
 bool IsUserAdmin();

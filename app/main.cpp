@@ -7,8 +7,10 @@
 #include "install/CorvaneDlg.h"
 #include "support/AtExit.h"
 #include "support/BlockProfiler.h"
+#include "support/Log.h"
 #include "support/RegistryStore.h"
 #include "support/SystemLibrary.h"
+#include "support/TempFiles.h"
 
 namespace {
 
@@ -35,7 +37,16 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
   SystemModule(L"crypt32.dll");
 
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+
+  // The shared temporary folder, not the run's private one: that one is deleted when the run ends, and the
+  // log is for afterwards. Without a log the run goes on all the same.
+  SYSTEMTIME started;
+  GetLocalTime(&started);
+  CLog& log = RunLog();
+  log.Open(GetTempDirectory(), started, {ProgramVersion(), IsUserAdmin(), LoadedLanguage()});
+
   HRESULT ole = OleInitialize(nullptr);
+  if (FAILED(ole)) LogWarning(L"OleInitialize failed: " + HexCode(static_cast<DWORD>(ole)));
 
   // comctl32 is no known DLL: version 6, as the manifest asks, comes through the activation context, and
   // never by import.
@@ -47,22 +58,35 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
   // Registers the RichEdit20W class that the agreement text uses. Without it the dialog cannot be created,
   // DialogBoxParamW fails and the program goes straight to teardown.
   HMODULE richEdit = LoadSystemLibrary(L"RICHED20.DLL");
+  if (!richEdit) LogError(L"RICHED20.DLL could not be loaded: error " + std::to_wstring(GetLastError()));
 
   g_module.Init(instance);
   // Nothing leaves the entry point as an exception: the runtime would end the process there, past the
   // teardown that deletes the downloaded installers. The window has told the user of any failure it met.
   try {
     CCorvaneDlg dialog(instance);
-    dialog.DoModal(GetActiveWindow());  // its result (launched or not) does not reach the exit code
+    // Its result (launched or not) does not reach the exit code.
+    INT_PTR result = dialog.DoModal(GetActiveWindow());
+    if (result == 0 || result == -1) {
+      log.RecordOutcome(RunOutcome::Failed, L"the window could not be created: error " +
+                                                std::to_wstring(GetLastError()));
+    } else if (result == IDOK && log.GetOutcome() == RunOutcome::Unknown) {
+      log.RecordOutcome(RunOutcome::Succeeded, L"Quillora was launched");
+    }
+    LogInfo(L"Window closed with result " + std::to_wstring(result));
   } catch (...) {
+    log.RecordOutcome(RunOutcome::Failed, L"an unexpected failure ended the window");
   }
   // The dialog is gone; now the singletons go, newest first: the temporary installers are deleted only
   // after the last installer finished and after the application may have been launched.
   try {
     RunAtExitCalls();
   } catch (...) {
+    LogWarning(L"An unexpected failure interrupted the clean-up of temporary files");
   }
   g_module.Term();
+  // Download threads that outlive the window may still write; from here on their lines are dropped.
+  log.Finish();
 
   if (richEdit) FreeLibrary(richEdit);
   if (ole == S_OK || ole == S_FALSE) OleUninitialize();

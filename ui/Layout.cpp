@@ -9,6 +9,7 @@
 
 #include "app/Shell.h"
 #include "app/StringIds.h"
+#include "support/Log.h"
 
 namespace {
 
@@ -164,6 +165,7 @@ bool ShowAgreement(HWND dialog, CLiteText& text) {
 }
 
 void ShowPageControls(HWND dialog, int page) {
+  LogInfo(L"Page " + std::to_wstring(page) + L" shown");
   int welcome = page == 0 ? SW_SHOW : SW_HIDE;
   ShowWindow(GetDlgItem(dialog, kAgreementBoxId), welcome);
   ShowWindow(GetDlgItem(dialog, kAgreementTextId), welcome);

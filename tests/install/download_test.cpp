@@ -376,6 +376,7 @@ TEST(SignatureVerdicts, TheExpectedPublisherMustHaveSigned) {
       {L"signed", ours, SignatureVerdict::Valid},        {L"other", ours, SignatureVerdict::Error},
       {L"signed", L"Corvane Test", SignatureVerdict::Error},  // a prefix is another name
       {L"unsigned", ours, SignatureVerdict::NoSignature},
+      {L"lookalike", L"", SignatureVerdict::Error},  // the chain is checked whatever the pin says
   };
   for (const Case& c : cases) {
     std::wstring path = BuildPath(std::wstring(L"installers\\") + c.kind + L"\\setup.exe");
