@@ -1,8 +1,5 @@
 #include "install/Session.h"
 
-#include <softpub.h>
-#include <wintrust.h>
-
 #include <cstring>
 #include <vector>
 
@@ -10,20 +7,12 @@
 #include "app/StringIds.h"
 #include "support/File.h"
 #include "support/Handle.h"
-#include "support/SystemLibrary.h"
 #include "support/TempFiles.h"
 
 namespace {
 
-// wintrust.dll from the system directory on first use; never from the program's folder.
-LONG CallWinVerifyTrust(GUID* action, WINTRUST_DATA* data) {
-  static const auto verify = SystemProc<LONG(WINAPI*)(HWND, GUID*, LPVOID)>(L"wintrust.dll", "WinVerifyTrust");
-  if (!verify) {
-    SetLastError(ERROR_PROC_NOT_FOUND);
-    return TRUST_E_PROVIDER_UNKNOWN;
-  }
-  return verify(nullptr, action, data);
-}
+// Between the tries of a download the window's pump gets its turn at least this often.
+const DWORD kWaitPumpMs = 100;
 
 // Opens the file for reading while letting nobody write, rename or delete it.
 std::shared_ptr<CFileHandle> Hold(const std::wstring& path) {
@@ -76,138 +65,36 @@ bool WriteInstaller(const std::wstring& path, const CBuffer& body) {
 
 }  // namespace
 
-SignatureVerdict VerdictFromTrustResult(LONG result, DWORD lastError) {
-  switch (static_cast<HRESULT>(result)) {
-    case 0:
-      return SignatureVerdict::Valid;
-    case TRUST_E_NOSIGNATURE:
-      // The same result also stands for a signature that is there but unreadable; the last error tells.
-      return lastError == static_cast<DWORD>(TRUST_E_NOSIGNATURE) ||
-                     lastError == static_cast<DWORD>(TRUST_E_SUBJECT_FORM_UNKNOWN) ||
-                     lastError == static_cast<DWORD>(TRUST_E_PROVIDER_UNKNOWN)
-                 ? SignatureVerdict::NoSignature
-                 : SignatureVerdict::Invalid;
-    case TRUST_E_EXPLICIT_DISTRUST:
-      return SignatureVerdict::Disallowed;
-    case TRUST_E_SUBJECT_NOT_TRUSTED:
-      return SignatureVerdict::NotTrusted;
-    case CRYPT_E_SECURITY_SETTINGS:
-      return SignatureVerdict::Disabled;
-    default:
-      return SignatureVerdict::Error;
+bool CInstallSession::FetchUrl(const std::wstring& url, CBuffer& buffer, const ProductInfo& product,
+                               bool& cancelled, std::wstring& errorText, IUrlLoaderCallback* callback,
+                               DWORD maximumBytes) {
+  if (url.empty()) {
+    errorText = LoadResString(kNoUrlSpecified);
+    return false;
   }
+  CRetryingLoader loader(callback, kAgent, this, maximumBytes);
+  loader.SetCredentialOwner(window.Handle());
+  callbackFailure.Forget();
+  bool loaded = loader.Load(buffer, url.c_str(), kRequestFlags);
+  callbackFailure.Throw();
+  // The loader cannot tell a cancellation from a failure; the session can. A request given up because the
+  // window is closing (a quit message) is no failure to tell the user about either.
+  cancelled = loaded ? cancelRequested : StopRequested();
+  if (!loaded && !cancelled && !product.failureText.empty()) errorText = product.failureText;
+  return loaded;
 }
 
-UINT VerdictMessageId(SignatureVerdict verdict) {
-  switch (verdict) {
-    case SignatureVerdict::Valid: return 0;
-    case SignatureVerdict::NoSignature: return kNoSignature;
-    case SignatureVerdict::Invalid: return kSignatureInvalid;
-    case SignatureVerdict::Disallowed: return kSignatureDisallowed;
-    case SignatureVerdict::NotTrusted: return kSignatureNotTrusted;
-    case SignatureVerdict::Disabled: return kSignatureDisabled;
-    default: return kSignatureError;
-  }
-}
-
-namespace {
-
-// The (first) signer of a verification kept open in state; null when there is none.
-CRYPT_PROVIDER_SGNR* SignerRecordOf(HANDLE state) {
-  static const auto providerData = SystemProc<CRYPT_PROVIDER_DATA*(WINAPI*)(HANDLE)>(
-      L"wintrust.dll", "WTHelperProvDataFromStateData");
-  static const auto signerOf = SystemProc<CRYPT_PROVIDER_SGNR*(WINAPI*)(CRYPT_PROVIDER_DATA*, DWORD, BOOL, DWORD)>(
-      L"wintrust.dll", "WTHelperGetProvSignerFromChain");
-  if (!state || !providerData || !signerOf) return nullptr;
-  CRYPT_PROVIDER_DATA* data = providerData(state);
-  return data ? signerOf(data, 0, FALSE, 0) : nullptr;
-}
-
-// The signer's certificate of a verification kept open in state; null when there is none.
-PCCERT_CONTEXT SignerOf(HANDLE state) {
-  CRYPT_PROVIDER_SGNR* signer = SignerRecordOf(state);
-  if (!signer || signer->csCertChain == 0 || !signer->pasCertChain) return nullptr;
-  return signer->pasCertChain[0].pCert;
-}
-
-// True when the chain that the verification built for its signer ends in a root that this machine trusts
-// and passes the Authenticode policy. Windows' WinVerifyTrust has refused any other chain already; Wine's
-// builds the chain, marks an unknown root (one with a trusted root's name but another key, say) and still
-// answers 0. The publisher pin compares only a name, so without this a foreign root could pose as ours.
-// The chain is the verification's own, built for the signature's time, so a timestamped signature stays
-// valid after its certificate expires. Revocation is not consulted, so its unknown status is no fault.
-bool SignerChainIsTrusted(HANDLE state) {
-  static const auto verifyPolicy =
-      SystemProc<BOOL(WINAPI*)(LPCSTR, PCCERT_CHAIN_CONTEXT, PCERT_CHAIN_POLICY_PARA, PCERT_CHAIN_POLICY_STATUS)>(
-          L"crypt32.dll", "CertVerifyCertificateChainPolicy");
-  CRYPT_PROVIDER_SGNR* signer = SignerRecordOf(state);
-  if (!verifyPolicy || !signer || !signer->pChainContext) return false;
-  const DWORD revocationUnknown = CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
-  if ((signer->pChainContext->TrustStatus.dwErrorStatus & ~revocationUnknown) != 0) return false;
-  CERT_CHAIN_POLICY_PARA policy = {};
-  policy.cbSize = sizeof(policy);
-  policy.dwFlags = CERT_CHAIN_POLICY_IGNORE_ALL_REV_UNKNOWN_FLAGS;
-  CERT_CHAIN_POLICY_STATUS status = {};
-  status.cbSize = sizeof(status);
-  return verifyPolicy(CERT_CHAIN_POLICY_AUTHENTICODE, signer->pChainContext, &policy, &status) &&
-         status.dwError == 0;
-}
-
-}  // namespace
-
-bool HasCommonName(PCCERT_CONTEXT certificate, const std::wstring& name) {
-  static const auto nameOf = SystemProc<DWORD(WINAPI*)(PCCERT_CONTEXT, DWORD, DWORD, void*, LPWSTR, DWORD)>(
-      L"crypt32.dll", "CertGetNameStringW");
-  if (!certificate || !nameOf) return false;
-  // The common name itself: the display name would fall back to another attribute (the organisation,
-  // the unit, an e-mail address) when the certificate has none.
-  char* commonName = const_cast<char*>(szOID_COMMON_NAME);
-  DWORD size = nameOf(certificate, CERT_NAME_ATTR_TYPE, 0, commonName, nullptr, 0);
-  if (size <= 1) return false;  // no common name: the size of the terminator alone
-  std::wstring found(size, L'\0');
-  size = nameOf(certificate, CERT_NAME_ATTR_TYPE, 0, commonName, &found[0], size);
-  if (size == 0 || size > found.size()) return false;
-  // Compared over its whole length: a name with a NUL inside must not pass as the part before it.
-  found.resize(size - 1);
-  return found == name;
-}
-
-SignatureVerdict PinnedVerdict(SignatureVerdict verdict, HANDLE state, const std::wstring& publisher) {
-  if (publisher.empty() || verdict != SignatureVerdict::Valid) return verdict;
-  // Without the verification's state there is no signer to compare: that is a refusal, not a pass. A
-  // trusted signature of somebody else's is refused like a broken one.
-  return HasCommonName(SignerOf(state), publisher) ? verdict : SignatureVerdict::Error;
-}
-
-SignatureVerdict VerifyFileSignature(const std::wstring& path, HANDLE handle, const std::wstring& publisher) {
-  WINTRUST_FILE_INFO file = {};
-  file.cbStruct = sizeof(file);
-  file.pcwszFilePath = path.c_str();
-  file.hFile = handle;
-  WINTRUST_DATA data = {};
-  data.cbStruct = sizeof(data);
-  data.dwUIChoice = WTD_UI_NONE;
-  data.fdwRevocationChecks = WTD_REVOKE_NONE;
-  data.dwUnionChoice = WTD_CHOICE_FILE;
-  data.pFile = &file;
-  // The signer and its chain are only known while the verification's state is kept: then it must be closed
-  // again, on every way out.
-  data.dwStateAction = WTD_STATEACTION_VERIFY;
-  GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-  struct CStateCloser {
-    GUID& action;
-    WINTRUST_DATA& data;
-    ~CStateCloser() {
-      if (!data.hWVTStateData) return;
-      data.dwStateAction = WTD_STATEACTION_CLOSE;
-      CallWinVerifyTrust(&action, &data);
-    }
-  } closer{action, data};
-  LONG result = CallWinVerifyTrust(&action, &data);
-  SignatureVerdict verdict = VerdictFromTrustResult(result, GetLastError());
-  if (verdict == SignatureVerdict::Valid && !SignerChainIsTrusted(data.hWVTStateData))
-    verdict = SignatureVerdict::Error;
-  return PinnedVerdict(verdict, data.hWVTStateData, publisher);
+bool CInstallSession::Wait(DWORD milliseconds) {
+  // A cancel confirmed, or a close, while waiting ends the wait at once. The window's pump is where the
+  // user acts, so it gets its turn every kWaitPumpMs even when no message comes.
+  if (StopRequested()) return false;
+  PumpedWaitRules rules;
+  rules.pump = [this] {
+    window.Pump();
+    return !StopRequested();
+  };
+  rules.pumpEveryMs = kWaitPumpMs;
+  return PumpedWait(nullptr, milliseconds, rules) == WaitEnd::TimedOut;
 }
 
 bool CInstallSession::DownloadProduct(ProductInfo& product, std::wstring& installerPath, std::wstring& errorText,

@@ -5,6 +5,7 @@
 #include "app/Shell.h"
 #include "app/StringIds.h"
 #include "support/Handle.h"
+#include "support/MessagePump.h"
 
 namespace {
 
@@ -59,31 +60,15 @@ int CInstallSession::RunInstaller(const std::wstring& path, const std::wstring& 
   if (!process) return InstallerFailedStop;
   if (!wait) return InstallerSucceeded;
 
-  HANDLE handle = process.Get();
-  DWORD wakeFor = QS_ALLINPUT;
-  for (;;) {
-    DWORD woken = MsgWaitForMultipleObjects(1, &handle, FALSE, INFINITE, wakeFor);
-    if (woken == WAIT_OBJECT_0) {
-      DWORD exitCode = 1;
-      if (GetExitCodeProcess(handle, &exitCode) && exitCode == 0) return InstallerSucceeded;
-      // Any other code is a failure, a restart request (3010) included.
-      return askToContinue();
-    }
-    if (woken == WAIT_OBJECT_0 + 1) {
-      if (wakeFor == QS_SENDMESSAGE) {
-        // Handles the messages sent to us without taking anything from the queue.
-        MSG message;
-        PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-        continue;
-      }
-      // A quit message stays queued for the modal loop and would wake every wait at once: the window is
-      // closing, so from then on only messages sent to us are handled. They must be: an installer that
-      // announces a change to every window with SendMessage waits for our answer while we wait for it.
-      if (!PumpMessages()) wakeFor = QS_SENDMESSAGE;
-      continue;
-    }
-    // The wait itself failed. Waiting again would fail the same way and show box after box: stop here.
-    window.ShowMessage(failed, MB_OK | MB_ICONERROR);
-    return InstallerFailedStop;
+  // Messages sent to us are answered to the end, even once the window is closing: an installer that
+  // announces a change to every window with SendMessage waits for our answer while we wait for it.
+  if (PumpedWait(process.Get(), INFINITE, {AfterQuit::AnswerSentMessages}) == WaitEnd::Signalled) {
+    DWORD exitCode = 1;
+    if (GetExitCodeProcess(process.Get(), &exitCode) && exitCode == 0) return InstallerSucceeded;
+    // Any other code is a failure, a restart request (3010) included.
+    return askToContinue();
   }
+  // The wait itself failed. Waiting again would fail the same way and show box after box: stop here.
+  window.ShowMessage(failed, MB_OK | MB_ICONERROR);
+  return InstallerFailedStop;
 }

@@ -4,16 +4,19 @@
 #pragma once
 
 #include <windows.h>
-#include <shellapi.h>
-#include <wincrypt.h>
 
-#include <exception>
+#include <memory>
 #include <string>
 
+#include "install/Manifest.h"
 #include "install/Product.h"
+#include "install/RunInstaller.h"
+#include "install/Signature.h"
 #include "net/RetryingLoader.h"
 #include "net/UrlLoader.h"
+#include "support/Boundary.h"
 #include "support/Buffer.h"
+#include "support/MessagePump.h"
 
 // The pages of the session, in the order a full install shows them.
 enum Page : int {
@@ -51,73 +54,9 @@ class ISessionWindow {
   ~ISessionWindow() = default;
 };
 
-// What a download may hold at most: a body cut there fails the check that reads it (the region answer is
-// then not "CHINA", a manifest is unexpected XML, an installer has the wrong size). An installer whose
-// manifest gives its length may hold one byte more than that, so a longer one is told by its size.
-const DWORD kLargestRegionAnswer = 256;
-const DWORD kLargestManifest = 1u << 20;
-const DWORD kLargestInstaller = 1u << 30;
-// The region check decides which manifest to fetch and holds up the start while it runs.
-const DWORD kRegionCheckTimeLimitMs = 15000;
-
-// Where the manifests come from; the host names are the build's deployment settings.
-extern const wchar_t kQuilloraManifestUrl[];
-extern const wchar_t kPagewingManifestUrl[];
-extern const wchar_t kPagewingChinaManifestUrl[];
-extern const wchar_t kRegionCheckUrl[];
-// Who must have signed each product's installer (empty: any publisher the system trusts); deployment settings.
-extern const wchar_t kQuilloraPublisher[];
-extern const wchar_t kPagewingPublisher[];
-
 // The partner's licence page for a user interface language: French and Japanese have their own, whatever
 // the region; every other language reads the English one.
 const wchar_t* PagewingLicenceFile(LANGID language);
-
-// The partner's manifest address: the China one when the region check answers exactly "CHINA", else the
-// default. Decided once per process; a failed check keeps the default for good.
-const wchar_t* GetPagewingManifestUrl();
-// Lets a test make the region decision again.
-void ForgetPagewingManifestUrlForTesting();
-
-enum class SignatureVerdict { Valid = 0, NoSignature, Invalid, Disallowed, NotTrusted, Disabled, Error };
-
-// Authenticode check of a file with the system's trust policy, no UI and no revocation check. With an open
-// handle the check reads through it, so it judges exactly the file the handle holds. With a publisher, a
-// signature the system trusts is still an Error unless the signer's certificate has that subject name.
-// Whatever the publisher, a signature whose signer's chain fails the Authenticode chain policy (a root
-// that no store trusts, above all) is an Error, even where WinVerifyTrust let it pass.
-SignatureVerdict VerifyFileSignature(const std::wstring& path, HANDLE file = nullptr,
-                                     const std::wstring& publisher = std::wstring());
-// True when the certificate's subject has a common name and it is exactly name, over its whole length.
-bool HasCommonName(PCCERT_CONTEXT certificate, const std::wstring& name);
-// A verdict with the publisher pin applied: with a publisher, a Valid verdict stays Valid only when the
-// signer of the verification kept in state has it as its common name; without state it is an Error.
-SignatureVerdict PinnedVerdict(SignatureVerdict verdict, HANDLE state, const std::wstring& publisher);
-// How a WinVerifyTrust result (and the last error that came with it) reads as a verdict.
-SignatureVerdict VerdictFromTrustResult(LONG result, DWORD lastError);
-// The message id of a verdict's text; 0 for Valid.
-UINT VerdictMessageId(SignatureVerdict verdict);
-
-// What RunInstaller tells the workflow.
-enum InstallerResult : int {
-  InstallerSucceeded = 0,  // ended with exit code 0, or started without waiting
-  InstallerFailedStop = 1,  // failed, and the user did not choose to continue (or was not asked)
-  InstallerFailedRetry = 2,  // failed, and the user wants to continue from the first page
-};
-
-// How RunInstaller starts a program: the shell's ShellExecuteExW, unless a test put a scripted start in its
-// place for its lifetime (Wine has no elevation prompt, so none can be refused there).
-using ShellStartFunction = BOOL(WINAPI*)(SHELLEXECUTEINFOW* info);
-class CShellStartOverride {
- public:
-  explicit CShellStartOverride(ShellStartFunction start);
-  CShellStartOverride(const CShellStartOverride&) = delete;
-  CShellStartOverride& operator=(const CShellStartOverride&) = delete;
-  ~CShellStartOverride();
-
- private:
-  ShellStartFunction previous;
-};
 
 class CInstallSession : public IUrlLoaderCallback, private IRetryWait {
  public:
@@ -173,8 +112,10 @@ class CInstallSession : public IUrlLoaderCallback, private IRetryWait {
   int RunInstaller(const std::wstring& path, const std::wstring& params, bool elevate, bool wait,
                    std::shared_ptr<CFileHandle> hold = nullptr);
 
-  ProductInfo pagewing{L"setup.exe", kPagewingPublisher};
-  ProductInfo quillora{L"QuilloraSetup.exe", kQuilloraPublisher};
+  ProductInfo pagewing{kPagewingRules.fileName, kPagewingRules.publisher};
+  ProductInfo quillora{kQuilloraRules.fileName, kQuilloraRules.publisher};
+  // The user confirmed that the download should stop. With a quit message (the window is closing) it is
+  // the one thing the session asks to know whether to go on: see StopRequested.
   bool cancelRequested = false;
   // Counted afresh at every start.
   int pendingDownloads = 0;  // downloads counted in totalBytes and not yet ended
@@ -182,10 +123,11 @@ class CInstallSession : public IUrlLoaderCallback, private IRetryWait {
   uint64_t doneBytes = 0;    // expected sizes of the installers downloaded so far
 
  private:
-  enum class Product { Pagewing, Quillora };
   void Work();
+  // The user cancelled, or the window is closing: nothing more is done, and nothing more is said.
+  bool StopRequested() const { return cancelRequested || QuitQueued(); }
   void ShowDownloadProgress(DWORD received, DWORD contentLength, bool* cancel);
-  bool ReadManifest(Product which);
+  bool ReadManifest(ProductInfo& product, const ProductRules& rules);
   // Between the tries of a download: keeps the window answering; false when the user cancelled or the
   // window is closing.
   bool Wait(DWORD milliseconds) override;
@@ -197,7 +139,8 @@ class CInstallSession : public IUrlLoaderCallback, private IRetryWait {
   int page = PageWelcome;
   bool asking = false;                     // the cancel question is open
   const ProductInfo* current = nullptr;    // the product whose manifest or installer is at hand
-  std::exception_ptr callbackFailure;      // thrown in a loader callback, to be thrown again after the load
+  // Thrown in a loader callback, which none may unwind through: thrown again once the load is over.
+  CKeptException callbackFailure;
 
   ISessionWindow& window;
 };

@@ -130,6 +130,32 @@ int CInstallSession::Install(ProductInfo& product, int setupPage) {
   return result;
 }
 
+bool CInstallSession::ReadPagewingManifest() { return ReadManifest(pagewing, kPagewingRules); }
+bool CInstallSession::ReadQuilloraManifest() { return ReadManifest(quillora, kQuilloraRules); }
+
+bool CInstallSession::ReadManifest(ProductInfo& product, const ProductRules& rules) {
+  if (product.manifestRead) return true;
+  product.Reset();
+  current = &product;
+  product.failureText = rules.failureText();
+
+  std::wstring errorText;
+  bool accepted = false;
+  bool cancelled = false;
+  {
+    CBuffer body;
+    if (FetchUrl(rules.manifestUrl(), body, product, cancelled, errorText, nullptr, kLargestManifest))
+      accepted = ReadManifestBody(body, product, rules, errorText);
+  }
+  if (!accepted) {
+    if (!cancelled) window.ShowMessage(errorText, MB_OK | MB_ICONERROR);
+    return false;
+  }
+  rules.detect(product);
+  product.manifestRead = true;
+  return true;
+}
+
 void CInstallSession::OnCancel() {
   switch (page) {
     case PageWelcome:
@@ -195,28 +221,15 @@ bool CInstallSession::OnLinkClicked(const std::wstring& target) {
   return true;
 }
 
-// Runs a loader callback's body; an exception is kept for FetchUrl to throw again once the load is over,
-// since none may unwind through the loader. False when one was thrown (the transfer should stop).
-template <class Body>
-bool CallbackGuard(std::exception_ptr& failure, Body body) {
-  try {
-    body();
-    return true;
-  } catch (...) {
-    if (!failure) failure = std::current_exception();
-    return false;
-  }
-}
-
 void CInstallSession::OnBegin(CUrlLoader*, const wchar_t*, DWORD) {
-  CallbackGuard(callbackFailure, [&] {
+  callbackFailure.Run([&] {
     CTaskbarController::Instance()->SetProgressState(window.Handle(), TBPF_NORMAL);
     window.Pump();
   });
 }
 
 void CInstallSession::OnProgress(CUrlLoader*, DWORD received, DWORD contentLength, bool* cancel) {
-  if (callbackFailure || !CallbackGuard(callbackFailure, [&] { ShowDownloadProgress(received, contentLength, cancel); }))
+  if (callbackFailure.Holds() || !callbackFailure.Run([&] { ShowDownloadProgress(received, contentLength, cancel); }))
     *cancel = true;
 }
 
@@ -237,14 +250,14 @@ void CInstallSession::ShowDownloadProgress(DWORD received, DWORD contentLength, 
 }
 
 void CInstallSession::OnError(CUrlLoader*, DWORD) {
-  CallbackGuard(callbackFailure, [&] {
+  callbackFailure.Run([&] {
     CTaskbarController::Instance()->SetProgressState(window.Handle(), TBPF_NOPROGRESS);
     window.Pump();
   });
 }
 
 void CInstallSession::OnEnd(CUrlLoader*, bool) {
-  CallbackGuard(callbackFailure, [&] {
+  callbackFailure.Run([&] {
     // Without a known total the counter was never raised and goes below zero; the state then stays as the
     // begin or error report left it.
     if (--pendingDownloads == 0)

@@ -90,16 +90,7 @@ bool CRetryingLoader::Load(CBuffer& buffer, const wchar_t* url, DWORD flags) {
 
 bool CRetryingLoader::WaitBeforeTry(DWORD milliseconds) {
   if (wait) return wait->Wait(milliseconds);
-  const DWORD start = GetTickCount();
-  for (;;) {
-    DWORD elapsed = GetTickCount() - start;
-    if (elapsed >= milliseconds) return true;
-    if (MsgWaitForMultipleObjectsEx(0, nullptr, milliseconds - elapsed, QS_ALLINPUT, MWMO_INPUTAVAILABLE) ==
-            WAIT_OBJECT_0 &&
-        !PumpMessages()) {
-      return false;
-    }
-  }
+  return PumpedWait(nullptr, milliseconds) == WaitEnd::TimedOut;
 }
 
 void CRetryingLoader::OnBegin(CUrlLoader*, const wchar_t*, DWORD) {}

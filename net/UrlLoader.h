@@ -10,8 +10,9 @@
 #include <memory>
 #include <string>
 
-#include "support/Buffer.h"
+#include "net/HttpRequest.h"
 #include "net/WinInet.h"
+#include "support/Buffer.h"
 #include "support/Handle.h"
 
 class CUrlLoader;
@@ -35,13 +36,6 @@ class IUrlLoaderCallback {
 
  protected:
   ~IUrlLoaderCallback() = default;
-};
-
-struct InternetHandleTraits {
-  using Type = HINTERNET;
-  static Type Invalid() noexcept { return nullptr; }
-  // A handle exists only when WinInet was loaded.
-  static void Close(Type h) noexcept { WinInet()->InternetCloseHandle(h); }
 };
 
 class CUrlLoader {
@@ -82,7 +76,7 @@ class CUrlLoader {
   // Cancelled there, the load fails with ERROR_INTERNET_INCORRECT_PASSWORD. Without an owner (the default)
   // nobody is asked and the 407 is the answer.
   void SetCredentialOwner(HWND owner) { credentialOwner = owner; }
-  static const int kCredentialTries = 3;
+  static const int kCredentialTries = CHttpRequest::kCredentialTries;
   // Whether an abandoned transfer leaves what it had in the buffer: what the reports told of after a
   // cancel, what had arrived after a failure (a caller that resumes wants them). Off by default, which
   // spares copying a large body nobody uses.
@@ -108,16 +102,14 @@ class CUrlLoader {
   DWORD RetryAfterSeconds() const { return retryAfterSeconds; }
 
  private:
-  class CTransfer;
+  class CFollower;
   // Every transfer has a session of its own, so giving up on one can close it without touching another.
   CUniqueT<InternetHandleTraits> OpenSession();
-  // Copies the abandoned transfer's first `count` bytes into `into` off this thread, pumping meanwhile.
-  void CopyHeldBytes(CTransfer& transfer, CBuffer& into, DWORD count);
-  // Follows the worker's transfer on the calling thread until it ends, is cancelled, falls silent for too
-  // long or the thread is told to quit; reports every step to the callback in order.
-  bool Follow(CTransfer& transfer, CBuffer& buffer, bool& cancel);
   bool Start(CBuffer& buffer, const wchar_t* url, const wchar_t* headers, DWORD flags, const std::wstring& ifRange,
              DWORD total);
+  // Runs the request on a worker and follows it to its end; throws what the worker threw.
+  bool Transfer(CBuffer& buffer, const HttpRequestParams& params, bool& cancel);
+  HttpRequestParams Params(const wchar_t* url, const wchar_t* headers, DWORD flags, bool resuming, DWORD total) const;
   void Fail(DWORD error);
 
   IUrlLoaderCallback* callback;

@@ -1,0 +1,304 @@
+#include "net/HttpRequest.h"
+
+#include <cwchar>
+
+namespace {
+
+// A read asks for at most this long of data at the rate measured so far.
+const double kReadSeconds = 0.25;
+const DWORD kLargestRead = 1u << 20;
+
+double Seconds() {
+  static const double frequency = [] {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return static_cast<double>(f.QuadPart);
+  }();
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return static_cast<double>(now.QuadPart) / frequency;
+}
+
+// How much one read asks for. A read that found its data waiting says nothing about the line, so the rate
+// is measured over at least a second, waits included, and a read asks for at most a quarter of a second of
+// data at that rate, growing at most twofold from one read to the next; what the line reports as there is
+// always taken. So even where a platform's read waits for its whole count, it waits a fraction of a second.
+class CReadSizer {
+ public:
+  DWORD Next(DWORD available) {
+    double now = Seconds();
+    if (windowStart == 0) windowStart = now;
+    double span = now - windowStart;
+    double rate = windowBytes / (span > 1.0 ? span : 1.0);
+    if (span >= 2.0) {
+      // A fresh window keeps the figure about the line as it is now.
+      windowStart = now - 1.0;
+      windowBytes = static_cast<DWORD>(rate);
+    }
+    double byRate = rate * kReadSeconds;
+    double byGrowth = last ? 2.0 * last : available;
+    double wanted = byRate < byGrowth ? byRate : byGrowth;
+    if (wanted > kLargestRead) wanted = kLargestRead;
+    last = wanted > available ? static_cast<DWORD>(wanted) : available;
+    return last;
+  }
+  void Took(DWORD read) { windowBytes += read; }
+  // The last read asked for the largest piece: the line is fast.
+  bool AtLargest() const { return last >= kLargestRead; }
+
+ private:
+  double windowStart = 0;
+  DWORD windowBytes = 0;
+  DWORD last = 0;
+};
+
+// A Content-Length as text: the number form keeps only 32 bits of a larger length, and a wrapped length
+// would end the body early as if it were complete. False when it is not a number.
+bool ParseLength(const wchar_t* text, uint64_t& length) {
+  length = 0;
+  bool number = text[0] != 0;
+  for (const wchar_t* digit = text; *digit && number; ++digit) {
+    number = *digit >= L'0' && *digit <= L'9' && length <= (UINT64_MAX - 9) / 10;
+    length = length * 10 + static_cast<uint64_t>(*digit - L'0');
+  }
+  return number;
+}
+
+}  // namespace
+
+std::string ToAnsi(const wchar_t* text) {
+  int size = WideCharToMultiByte(CP_THREAD_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (size <= 0) return std::string();
+  std::string out(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(CP_THREAD_ACP, 0, text, -1, &out[0], size, nullptr, nullptr);
+  out.resize(static_cast<size_t>(size) - 1);
+  return out;
+}
+
+bool CHttpRequest::Fail(DWORD error) {
+  observer.Failed(error);
+  return false;
+}
+
+bool CHttpRequest::Run() {
+  if (!Open()) return false;
+  Configure();
+  ReadAnswer();
+  if (!PassProxy()) return false;
+  if (params.resuming && CheckResumedRange() == Resumed::Refused) return false;
+  const DWORD base = body.Held();
+  bool announced = false;
+  if (!ReadLength(base, announced)) return false;
+  if (answer.contentLength == 0) {
+    if (!ReadStatus()) return false;
+    // No content: done, and a success whatever the (absent) length says.
+    if (answer.status == HTTP_STATUS_NO_CONTENT) return true;
+  }
+  observer.Answered(answer);
+  ReserveBody(base, announced);
+  bool capped = false;
+  if (!ReadBody(capped)) return false;
+  observer.BodyEnded(!capped);
+  if (!ReadStatus()) return false;
+  // WinInet ends a body whose connection dropped early like a complete one. A body shorter than its
+  // announced length is a truncated download, not a success (unless the cap cut it on purpose).
+  if (answer.contentLength && body.Held() < answer.contentLength && !capped)
+    return Fail(ERROR_INTERNET_CONNECTION_ABORTED);
+  return answer.status >= 200 && answer.status <= 299;
+}
+
+bool CHttpRequest::Open() {
+  HINTERNET session = observer.BeginOpen();
+  if (!session) return false;
+  HINTERNET opened = params.ansi ? api.InternetOpenUrlA(session, params.ansiUrl.c_str(), params.ansiHeaders.c_str(),
+                                                        static_cast<DWORD>(params.ansiHeaders.size()), params.flags, 0)
+                                 : api.InternetOpenUrlW(session, params.url.c_str(), nullptr, 0, params.flags, 0);
+  const DWORD openError = GetLastError();
+  if (!observer.EndOpen()) return false;
+  request.Reset(opened);
+  if (!opened) return Fail(openError);
+  // Given up while the request was being opened.
+  return !observer.Abandoned();
+}
+
+void CHttpRequest::Configure() {
+  if (params.relaxCertificateChecks) {
+    DWORD security = 0;
+    DWORD size = sizeof(security);
+    if (api.InternetQueryOptionW(request.Get(), INTERNET_OPTION_SECURITY_FLAGS, &security, &size)) {
+      security |= SECURITY_FLAG_IGNORE_CERT_DATE_INVALID | SECURITY_FLAG_IGNORE_REVOCATION;
+      api.InternetSetOptionW(request.Get(), INTERNET_OPTION_SECURITY_FLAGS, &security, sizeof(security));
+    }
+  }
+  // Whoever waits for the request may stop waiting before the line speaks: this ends a read blocked on a
+  // silent line a little later (some platforms apply the session's timeout only to the open).
+  DWORD receiveTimeout = params.receiveTimeoutMs;
+  api.InternetSetOptionW(request.Get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &receiveTimeout, sizeof(receiveTimeout));
+}
+
+// What the answer says of itself, before its body: status, validator, Retry-After. Nothing here fails the
+// request; the status is judged again after the body.
+void CHttpRequest::ReadAnswer() {
+  HINTERNET handle = request.Get();
+  answer.validator.clear();
+  answer.retryAfterSeconds = MAXDWORD;
+  DWORD size = sizeof(answer.status);
+  if (!api.HttpQueryInfoW(handle, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &answer.status, &size, nullptr))
+    answer.status = 0;
+  wchar_t text[256] = {};
+  size = sizeof(text);
+  if (api.HttpQueryInfoW(handle, HTTP_QUERY_ETAG, text, &size, nullptr) && wcsncmp(text, L"W/", 2) != 0) {
+    answer.validator.assign(text, wcsnlen(text, 255));
+  } else {
+    size = sizeof(text);
+    text[0] = 0;
+    if (api.HttpQueryInfoW(handle, HTTP_QUERY_LAST_MODIFIED, text, &size, nullptr))
+      answer.validator.assign(text, wcsnlen(text, 255));
+  }
+  DWORD seconds = 0;
+  size = sizeof(seconds);
+  if (api.HttpQueryInfoW(handle, HTTP_QUERY_RETRY_AFTER | HTTP_QUERY_FLAG_NUMBER, &seconds, &size, nullptr))
+    answer.retryAfterSeconds = seconds;
+}
+
+// A proxy that wants a name and password: the user is asked, and the request goes again with what was
+// given. False when the request ends here; otherwise the answer, a 407 included, is judged as any other.
+bool CHttpRequest::PassProxy() {
+  for (int asked = 0; answer.status == HTTP_STATUS_PROXY_AUTH_REQ; ++asked) {
+    if (asked == kCredentialTries || !params.answersProxy) return true;
+    DrainRefusal();
+    DWORD given = 0;
+    if (!observer.AskProxyCredentials(request.Get(), given)) return false;
+    if (given != ERROR_INTERNET_FORCE_RETRY) return Fail(ERROR_INTERNET_INCORRECT_PASSWORD);
+    if (!api.HttpSendRequestW(request.Get(), nullptr, 0, nullptr, 0)) return Fail(GetLastError());
+    observer.Active();
+    ReadAnswer();
+  }
+  return true;
+}
+
+// The refusal's own body goes first, so the connection can carry the request again.
+void CHttpRequest::DrainRefusal() {
+  char sink[4096];
+  DWORD read = 0;
+  while (api.InternetReadFile(request.Get(), sink, sizeof(sink), &read) && read) {
+  }
+}
+
+CHttpRequest::Resumed CHttpRequest::CheckResumedRange() {
+  if (answer.status == HTTP_STATUS_OK) {
+    // The file changed since the held bytes came, or the server ignores ranges: all of it again.
+    body.Restart();
+    return Resumed::Restarts;
+  }
+  // Any other status leaves the held bytes as they were; the status says why.
+  if (answer.status != HTTP_STATUS_PARTIAL_CONTENT) return Resumed::Refused;
+  if (RangeContinuesBody()) return Resumed::Continues;
+  body.Restart();
+  Fail(ERROR_HTTP_INVALID_SERVER_RESPONSE);
+  return Resumed::Refused;
+}
+
+// A 206 continues the held bytes only when it starts right after them and runs to the file's end.
+bool CHttpRequest::RangeContinuesBody() {
+  wchar_t text[128] = {};
+  DWORD size = sizeof(text);
+  if (!api.HttpQueryInfoW(request.Get(), HTTP_QUERY_CONTENT_RANGE, text, &size, nullptr)) return false;
+  unsigned long first = 0, last = 0, whole = 0;
+  wchar_t extra = 0;
+  if (swscanf(text, L"bytes %lu-%lu/%lu%lc", &first, &last, &whole, &extra) != 3) return false;
+  return first == body.Held() && last >= first && last + 1 == whole &&
+         (params.resumeTotal == 0 || whole == params.resumeTotal);
+}
+
+bool CHttpRequest::ReadLength(DWORD base, bool& announced) {
+  wchar_t lengthText[32] = {};
+  DWORD size = sizeof(lengthText) - sizeof(wchar_t);
+  announced = api.HttpQueryInfoW(request.Get(), HTTP_QUERY_CONTENT_LENGTH, lengthText, &size, nullptr) != FALSE;
+  answer.contentLength = 0;
+  if (!announced) {
+    // Chunked and close-delimited bodies announce no length: reported, and the request goes on.
+    observer.Failed(GetLastError());
+    return true;
+  }
+  uint64_t length = 0;
+  if (!ParseLength(lengthText, length)) return Fail(ERROR_HTTP_INVALID_HEADER);
+  // The whole file, a resumed one's held bytes included, must fit what a buffer can hold.
+  if (length > MAXDWORD - base) return Fail(ERROR_FILE_TOO_LARGE);
+  answer.contentLength = length ? static_cast<DWORD>(length) + base : 0;
+  return true;
+}
+
+void CHttpRequest::ReserveBody(DWORD base, bool announced) {
+  const DWORD cap = params.maximumBytes;
+  const DWORD expected = cap && cap < answer.contentLength ? cap : answer.contentLength;
+  if (expected) {
+    // An announced length is reserved once, so a large body is one allocation and never copied on
+    // growth. A length that cannot be had (an absurd announcement) falls back to growing.
+    if (expected > base) body.Reserve(expected - base);
+  } else if (!announced) {
+    // Unknown size: address space now, memory as the body grows, so it is never copied. (An announced
+    // empty body needs no room at all.)
+    body.ReserveAddressSpace(cap);
+  }
+}
+
+bool CHttpRequest::ReadBody(bool& capped) {
+  const DWORD cap = params.maximumBytes;
+  const DWORD length = answer.contentLength;
+  CReadSizer sizer;
+  bool mustAsk = true;  // the last read without a question found nothing
+  for (;;) {
+    if (observer.Abandoned()) return false;
+    DWORD held = body.Held();
+    if (cap && held >= cap) return capped = true;
+    // With the announced length complete there is nothing more to wait for.
+    if (length && held >= length) return true;
+
+    // The question waits for the first byte (or the end) and says how much is there; the read after it
+    // takes what has arrived without waiting for more, so a read never outlasts the data that fills it
+    // and a slow line is never taken for a silent one.
+    // A line fast enough for the largest reads needs no question: it costs a socket receive of its own
+    // on some platforms, a fifth of the speed of a fast local line.
+    DWORD available = 0;
+    if (mustAsk || !sizer.AtLargest()) {
+      if (!api.InternetQueryDataAvailable(request.Get(), &available, 0, 0)) return Fail(GetLastError());
+      if (available == 0) return true;  // the end of the body
+    }
+    DWORD wanted = sizer.Next(available);
+    if (length && length > held && wanted > length - held) wanted = length - held;
+    if (cap && wanted > cap - held) wanted = cap - held;
+    DWORD read = 0;
+    if (!ReadPiece(wanted, read)) return false;
+    sizer.Took(read);
+    // Nothing without waiting: ask, which waits (and tells the end of a body without a length).
+    mustAsk = read == 0;
+    if (read) body.Took(read);
+  }
+}
+
+bool CHttpRequest::ReadPiece(DWORD wanted, DWORD& read) {
+  // Never read into space the buffer does not have.
+  uint8_t* into = body.Room(wanted);
+  if (!into) return Fail(ERROR_NOT_ENOUGH_MEMORY);
+  INTERNET_BUFFERSW piece = {};
+  piece.dwStructSize = sizeof(piece);
+  piece.lpvBuffer = into;
+  piece.dwBufferLength = wanted;
+  if (!api.InternetReadFileExW(request.Get(), &piece, IRF_NO_WAIT, 0)) return Fail(GetLastError());
+  read = piece.dwBufferLength;
+  return true;
+}
+
+bool CHttpRequest::ReadStatus() {
+  HINTERNET handle = request.Get();
+  DWORD size = sizeof(answer.status);
+  if (!api.HttpQueryInfoW(handle, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &answer.status, &size, nullptr))
+    return Fail(GetLastError());
+  wchar_t text[1024] = {};
+  size = sizeof(text);
+  if (!api.HttpQueryInfoW(handle, HTTP_QUERY_STATUS_TEXT, text, &size, nullptr)) return Fail(GetLastError());
+  answer.statusText.assign(text, wcsnlen(text, 1023));
+  // A status line without a reason phrase is not accepted, even for 200.
+  return !answer.statusText.empty();
+}
