@@ -8,13 +8,16 @@
 // set, taken once the first load has ended and its body is freed: what a load costs beyond what the process
 // holds anyway, the body included.
 //
-// Usage: DownloadBench url iterations expected-bytes [piece-KB]
+// Usage: DownloadBench url iterations expected-bytes [piece-KB | retry warm-up-url [silence-ms]]
 // Prints: "<MB/s> MB/s <peak/body> peak/body <peak MB> MB peak <before MB> MB before <ms> ms answer
 //          <(peak-settled)/body> over-settled/body <settled MB> MB settled"
 // The last figure is the longest the loading thread took to answer a WM_NULL sent to its window from another
 // thread while the loads ran (the system calls a window that takes 5 s "not responding").
 // With piece-KB the loader is left out: plain WinInet reads of that fixed size into a buffer reserved once,
 // what the platform itself delivers, for telling the loader's cost from Wine's.
+// With "retry" the program's own download loader (tries and resume) loads url, which the server breaks once
+// (the bench script scripts that); warm-up-url is loaded first, so "settled" is taken before the timed load.
+// silence-ms shortens the time a silent line is waited for, for a break that is a line falling silent.
 #include <windows.h>
 #include <psapi.h>
 
@@ -24,6 +27,7 @@
 #include <cwchar>
 #include <thread>
 
+#include "net/RetryingLoader.h"
 #include "net/UrlLoader.h"
 #include "support/Buffer.h"
 
@@ -122,7 +126,8 @@ int wmain(int argc, wchar_t** argv) {
   const wchar_t* url = argv[1];
   const int iterations = _wtoi(argv[2]);
   const DWORD expected = wcstoul(argv[3], nullptr, 10);
-  const DWORD pieceBytes = argc > 4 ? wcstoul(argv[4], nullptr, 10) * 1024 : 0;
+  const bool retrying = argc > 5 && wcscmp(argv[4], L"retry") == 0;
+  const DWORD pieceBytes = argc > 4 && !retrying ? wcstoul(argv[4], nullptr, 10) * 1024 : 0;
   const double before = static_cast<double>(MemoryCounters().WorkingSetSize);
 
   LARGE_INTEGER frequency;
@@ -135,14 +140,23 @@ int wmain(int argc, wchar_t** argv) {
     return 1;
   }
   CAnswerWatch watch(window);
+  if (retrying) {
+    if (argc > 6) CUrlLoader::SetSilenceLimitForTesting(wcstoul(argv[6], nullptr, 10));
+    CUrlLoader warmUp(nullptr, L"Quillora");
+    CBuffer small;
+    warmUp.Load(small, argv[5], nullptr, kFlags);
+  }
   for (int i = 0; i < iterations; ++i) {
     CUrlLoader loader(nullptr, L"Quillora");
+    CRetryingLoader tries(nullptr, L"Quillora");
     CBuffer body;
     LARGE_INTEGER start, end;
+    if (retrying && i == 0) settled = static_cast<double>(MemoryCounters().WorkingSetSize);
     watch.Measure(true);
     QueryPerformanceCounter(&start);
-    bool loaded =
-        pieceBytes ? LoadInPieces(url, pieceBytes, expected, body) : loader.Load(body, url, nullptr, kFlags);
+    bool loaded = pieceBytes ? LoadInPieces(url, pieceBytes, expected, body)
+                  : retrying ? tries.Load(body, url, kFlags)
+                             : loader.Load(body, url, nullptr, kFlags);
     QueryPerformanceCounter(&end);
     watch.Measure(false);
     if (!loaded || body.Length() != expected) {
@@ -156,7 +170,11 @@ int wmain(int argc, wchar_t** argv) {
     }
     double elapsed = static_cast<double>(end.QuadPart - start.QuadPart) / frequency.QuadPart;
     if (elapsed < best) best = elapsed;
-    if (i == 0) {
+    if (retrying && tries.Tries() < 2) {
+      std::fwprintf(stderr, L"the load was not resumed (%d tries)\n", tries.Tries());
+      return 1;
+    }
+    if (i == 0 && !retrying) {
       body.Free();
       settled = static_cast<double>(MemoryCounters().WorkingSetSize);
     }

@@ -111,8 +111,9 @@ bool CInstallSession::DownloadProduct(ProductInfo& product, std::wstring& instal
   } else {
     CBuffer body;
     bool cancelled = false;
+    // One byte past what may come, so a body that is too long is told from one that fits exactly.
     DWORD cap = product.length != 0 && product.length < kLargestInstaller ? static_cast<DWORD>(product.length) + 1
-                                                                          : kLargestInstaller;
+                                                                          : kLargestInstaller + 1;
     bool loaded = FetchUrl(product.location, body, product, cancelled, errorText, callback, cap);
     if (!loaded) {
       if (!cancelled && errorText.empty()) errorText = LoadResString(kUnknownFailure);
@@ -124,6 +125,11 @@ bool CInstallSession::DownloadProduct(ProductInfo& product, std::wstring& instal
     }
     if (product.length != 0 && product.length != body.Length()) {
       errorText = LoadResString(kSizeNotCorrect);
+      return false;
+    }
+    // Without a length to compare, a body over the cap is a download that failed: what was cut is no file.
+    if (body.Length() > kLargestInstaller) {
+      errorText = product.failureText.empty() ? LoadResString(kUnknownFailure) : product.failureText;
       return false;
     }
     installerPath = CTempFileController::Instance()->MakeTempPath(product.fileName.c_str());

@@ -19,8 +19,8 @@ constexpr wchar_t kAgent[] = L"Quillora";
 constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
 
 // What a download may hold at most: a body cut there fails the check that reads it (the region answer is
-// then not "CHINA", a manifest is unexpected XML, an installer has the wrong size). An installer whose
-// manifest gives its length may hold one byte more than that, so a longer one is told by its size.
+// then not "CHINA", a manifest is unexpected XML, an installer has the wrong size). An installer may hold one
+// byte more than its manifest's length, or than kLargestInstaller, so a longer one is told by its size.
 const DWORD kLargestRegionAnswer = 256;
 const DWORD kLargestManifest = 1u << 20;
 const DWORD kLargestInstaller = 1u << 30;

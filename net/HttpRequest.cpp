@@ -85,10 +85,18 @@ bool CHttpRequest::Run() {
   Configure();
   ReadAnswer();
   if (!PassProxy()) return false;
-  if (params.resuming && CheckResumedRange() == Resumed::Refused) return false;
+  if (params.resuming) {
+    const Resumed resumed = CheckResumedRange();
+    if (resumed == Resumed::Refused) return false;
+    if (resumed == Resumed::Complete) return Completed();
+  } else if (answer.status == HTTP_STATUS_PARTIAL_CONTENT) {
+    // A part of a file nobody asked a part of cannot be told from a truncated whole.
+    return Fail(ERROR_HTTP_INVALID_SERVER_RESPONSE);
+  }
   const DWORD base = body.Held();
   bool announced = false;
   if (!ReadLength(base, announced)) return false;
+  if (rangeTotal && !LengthMatchesRange(announced)) return false;
   if (answer.contentLength == 0) {
     if (!ReadStatus()) return false;
     // No content: done, and a success whatever the (absent) length says.
@@ -191,15 +199,21 @@ CHttpRequest::Resumed CHttpRequest::CheckResumedRange() {
     body.Restart();
     return Resumed::Restarts;
   }
+  if (answer.status == kRangeNotSatisfiable) return HeldIsWholeFile() ? Resumed::Complete : DropHeld();
   // Any other status leaves the held bytes as they were; the status says why.
   if (answer.status != HTTP_STATUS_PARTIAL_CONTENT) return Resumed::Refused;
-  if (RangeContinuesBody()) return Resumed::Continues;
+  return RangeContinuesBody() ? Resumed::Continues : DropHeld();
+}
+
+// Bytes that cannot be vouched for are no start for the next try: it asks for the whole file.
+CHttpRequest::Resumed CHttpRequest::DropHeld() {
   body.Restart();
   Fail(ERROR_HTTP_INVALID_SERVER_RESPONSE);
   return Resumed::Refused;
 }
 
-// A 206 continues the held bytes only when it starts right after them and runs to the file's end.
+// A 206 continues the held bytes only when it starts right after them, runs to the file's end and is of
+// the same file: a cache that ignores If-Range answers with a newer file's rest and its own validator.
 bool CHttpRequest::RangeContinuesBody() {
   wchar_t text[128] = {};
   DWORD size = sizeof(text);
@@ -207,8 +221,44 @@ bool CHttpRequest::RangeContinuesBody() {
   unsigned long first = 0, last = 0, whole = 0;
   wchar_t extra = 0;
   if (swscanf(text, L"bytes %lu-%lu/%lu%lc", &first, &last, &whole, &extra) != 3) return false;
-  return first == body.Held() && last >= first && last + 1 == whole &&
-         (params.resumeTotal == 0 || whole == params.resumeTotal);
+  if (first != body.Held() || last < first || last + 1 != whole || answer.validator != params.ifRange) return false;
+  if (params.resumeTotal != 0 && whole != params.resumeTotal) return false;
+  rangeTotal = whole;
+  return true;
+}
+
+// The server's answer to a range that starts at the file's end: the held bytes are the whole file when it
+// names their count as the file's length. A validator it gives must be the one sent; without one, the
+// If-Range it evaluated vouches (a changed file gets a 200, not a 416).
+bool CHttpRequest::HeldIsWholeFile() {
+  wchar_t text[128] = {};
+  DWORD size = sizeof(text);
+  if (!api.HttpQueryInfoW(request.Get(), HTTP_QUERY_CONTENT_RANGE, text, &size, nullptr)) return false;
+  unsigned long whole = 0;
+  wchar_t extra = 0;
+  if (swscanf(text, L"bytes */%lu%lc", &whole, &extra) != 1 || whole != body.Held()) return false;
+  if (params.resumeTotal != 0 && whole != params.resumeTotal) return false;
+  return answer.validator.empty() || answer.validator == params.ifRange;
+}
+
+// The held bytes are the file: the answer's own body (an error page) is not taken.
+bool CHttpRequest::Completed() {
+  answer.contentLength = body.Held();
+  observer.Answered(answer);
+  observer.BodyEnded(true);
+  return ReadStatus();
+}
+
+// A resumed body's length is its range's: a shorter Content-Length would end it early as if complete, and
+// without one the range's total tells a break from the end.
+bool CHttpRequest::LengthMatchesRange(bool announced) {
+  if (!announced) {
+    answer.contentLength = rangeTotal;
+    return true;
+  }
+  if (answer.contentLength == rangeTotal) return true;
+  DropHeld();
+  return false;
 }
 
 bool CHttpRequest::ReadLength(DWORD base, bool& announced) {
@@ -281,12 +331,23 @@ bool CHttpRequest::ReadPiece(DWORD wanted, DWORD& read) {
   // Never read into space the buffer does not have.
   uint8_t* into = body.Room(wanted);
   if (!into) return Fail(ERROR_NOT_ENOUGH_MEMORY);
-  INTERNET_BUFFERSW piece = {};
-  piece.dwStructSize = sizeof(piece);
-  piece.lpvBuffer = into;
-  piece.dwBufferLength = wanted;
-  if (!api.InternetReadFileExW(request.Get(), &piece, IRF_NO_WAIT, 0)) return Fail(GetLastError());
-  read = piece.dwBufferLength;
+  if (!readExMissing) {
+    // The ANSI form: the buffer is bytes, and the wide one is missing from the WinInet of Windows before
+    // IE7 (which answers ERROR_CALL_NOT_IMPLEMENTED).
+    INTERNET_BUFFERSA piece = {};
+    piece.dwStructSize = sizeof(piece);
+    piece.lpvBuffer = into;
+    piece.dwBufferLength = wanted;
+    if (api.InternetReadFileExA(request.Get(), &piece, IRF_NO_WAIT, 0)) {
+      read = piece.dwBufferLength;
+      return true;
+    }
+    const DWORD error = GetLastError();
+    if (error != ERROR_CALL_NOT_IMPLEMENTED) return Fail(error);
+    readExMissing = true;
+  }
+  // Waits for the whole count or the end; the read sizer keeps that count to a fraction of a second.
+  if (!api.InternetReadFile(request.Get(), into, wanted, &read)) return Fail(GetLastError());
   return true;
 }
 

@@ -87,9 +87,10 @@ struct HttpRequestParams {
   DWORD maximumBytes = 0;  // 0: no cap
   bool relaxCertificateChecks = false;
   DWORD receiveTimeoutMs = 0;
-  // The sink holds the file's first bytes and the headers ask for the rest; resumeTotal is the whole
-  // file's length when known, else 0.
+  // The sink holds the file's first bytes and the headers ask for the rest, if the file still has the
+  // validator ifRange; resumeTotal is the whole file's length when known, else 0.
   bool resuming = false;
+  std::wstring ifRange;
   DWORD resumeTotal = 0;
   // Whether a proxy's 407 is answered through the observer (else it is the answer).
   bool answersProxy = false;
@@ -98,6 +99,8 @@ struct HttpRequestParams {
 class CHttpRequest {
  public:
   static const int kCredentialTries = 3;
+  // Not among WinInet's HTTP_STATUS_ names.
+  static const DWORD kRangeNotSatisfiable = 416;
 
   CHttpRequest(const WinInetApi& api, const HttpRequestParams& params, IRequestObserver& observer,
                IBodySink& body)
@@ -111,7 +114,8 @@ class CHttpRequest {
   const HttpAnswer& Answer() const { return answer; }
 
  private:
-  enum class Resumed { Continues, Restarts, Refused };
+  // Complete: the held bytes are already the whole file.
+  enum class Resumed { Continues, Restarts, Complete, Refused };
   bool Open();
   void Configure();
   void ReadAnswer();
@@ -119,6 +123,10 @@ class CHttpRequest {
   void DrainRefusal();
   Resumed CheckResumedRange();
   bool RangeContinuesBody();
+  bool HeldIsWholeFile();
+  Resumed DropHeld();
+  bool Completed();
+  bool LengthMatchesRange(bool announced);
   bool ReadLength(DWORD base, bool& announced);
   void ReserveBody(DWORD base, bool announced);
   bool ReadBody(bool& capped);
@@ -133,6 +141,8 @@ class CHttpRequest {
   IBodySink& body;
   CUniqueT<InternetHandleTraits> request;
   HttpAnswer answer;
+  DWORD rangeTotal = 0;  // the whole file's length by a resumed answer's Content-Range
+  bool readExMissing = false;  // the platform's InternetReadFileExA answered ERROR_CALL_NOT_IMPLEMENTED
 };
 
 // Text in the thread's ANSI code page, for the ANSI entry points.

@@ -17,6 +17,9 @@ bool CRetryingLoader::MayPass(DWORD error, DWORD status) {
     case HTTP_STATUS_SERVICE_UNAVAIL:
     case HTTP_STATUS_GATEWAY_TIMEOUT:
       return true;
+    case CHttpRequest::kRangeNotSatisfiable:
+      // A resume whose held bytes did not fit the file: they were dropped, and the next try asks for all.
+      return error == ERROR_HTTP_INVALID_SERVER_RESPONSE;
     default:
       // Any other refusal by the server is its answer: asking again gets the same one.
       if (status >= 300) return false;

@@ -300,7 +300,7 @@ bool CUrlLoader::Start(CBuffer& buffer, const wchar_t* url, const wchar_t* heade
   bool result = false;
   std::exception_ptr failure;
   try {
-    result = Transfer(buffer, Params(url, headers, flags, !ifRange.empty(), total), cancel);
+    result = Transfer(buffer, Params(url, headers, flags, ifRange, total), cancel);
   } catch (...) {
     failure = std::current_exception();
   }
@@ -310,8 +310,8 @@ bool CUrlLoader::Start(CBuffer& buffer, const wchar_t* url, const wchar_t* heade
   return result;
 }
 
-HttpRequestParams CUrlLoader::Params(const wchar_t* url, const wchar_t* headers, DWORD flags, bool resuming,
-                                     DWORD total) const {
+HttpRequestParams CUrlLoader::Params(const wchar_t* url, const wchar_t* headers, DWORD flags,
+                                     const std::wstring& ifRange, DWORD total) const {
   HttpRequestParams params;
   params.url = url ? url : L"";
   params.ansi = headers && *headers;
@@ -323,7 +323,8 @@ HttpRequestParams CUrlLoader::Params(const wchar_t* url, const wchar_t* headers,
   params.maximumBytes = maximumBytes;
   params.relaxCertificateChecks = relaxCertificateChecks;
   params.receiveTimeoutMs = WorkerTimeoutMs(g_silenceLimitMs);
-  params.resuming = resuming;
+  params.resuming = !ifRange.empty();
+  params.ifRange = ifRange;
   params.resumeTotal = total;
   params.answersProxy = credentialOwner != nullptr;
   return params;

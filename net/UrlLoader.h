@@ -57,11 +57,14 @@ class CUrlLoader {
   // of the caller's, and the buffer is left empty unless KeepPartialBody asked for its bytes.
   bool Load(CBuffer& buffer, const wchar_t* url, const wchar_t* headers, DWORD flags);
   // Continues a body that broke off: buffer holds its first bytes, and validator (Validator() of the answer
-  // they came from) makes sure the rest belongs to the same file. A 206 whose Content-Range starts at the
-  // held count (and ends at total, when that is known) appends the rest; a 200 (the file has changed) brings
-  // the whole file again, and its reports start from 0 again. Any other status fails and leaves the held
-  // bytes as they were; a 206 of another range fails with ERROR_HTTP_INVALID_SERVER_RESPONSE and empties
-  // the buffer. Reports count the held bytes, and contentLength in them is the whole file's.
+  // they came from) makes sure the rest belongs to the same file. A 206 with that validator whose
+  // Content-Range starts at the held count and runs to the file's end (total, when that is known), with a
+  // Content-Length (if any) of that range, appends the rest; a 200 (the file has changed) brings the whole
+  // file again, and its reports start from 0 again. A 416 that names the held count as the file's length
+  // (bytes */N) means they are the whole file: true, the buffer as it was, the status 416. Any other status
+  // fails and leaves the held bytes as they were; a 206 or 416 that does not fit fails with
+  // ERROR_HTTP_INVALID_SERVER_RESPONSE and empties the buffer. A 206 to Load is invalid in the same way.
+  // Reports count the held bytes, and contentLength in them is the whole file's.
   bool Resume(CBuffer& buffer, const wchar_t* url, const std::wstring& validator, DWORD total, DWORD flags);
 
   // How long a transfer may receive nothing before it fails.
@@ -109,7 +112,8 @@ class CUrlLoader {
              DWORD total);
   // Runs the request on a worker and follows it to its end; throws what the worker threw.
   bool Transfer(CBuffer& buffer, const HttpRequestParams& params, bool& cancel);
-  HttpRequestParams Params(const wchar_t* url, const wchar_t* headers, DWORD flags, bool resuming, DWORD total) const;
+  HttpRequestParams Params(const wchar_t* url, const wchar_t* headers, DWORD flags, const std::wstring& ifRange,
+                           DWORD total) const;
   void Fail(DWORD error);
 
   IUrlLoaderCallback* callback;

@@ -13,7 +13,7 @@ struct WinInetApi {
   decltype(&::HttpQueryInfoW) HttpQueryInfoW;
   decltype(&::InternetQueryDataAvailable) InternetQueryDataAvailable;
   decltype(&::InternetReadFile) InternetReadFile;
-  decltype(&::InternetReadFileExW) InternetReadFileExW;
+  decltype(&::InternetReadFileExA) InternetReadFileExA;
   decltype(&::InternetSetOptionW) InternetSetOptionW;
   decltype(&::InternetQueryOptionW) InternetQueryOptionW;
   decltype(&::InternetSetCookieW) InternetSetCookieW;
@@ -23,3 +23,14 @@ struct WinInetApi {
 
 // The functions, or null (last error set) when wininet.dll or one of them cannot be had.
 const WinInetApi* WinInet();
+
+// Puts read in the place of the platform's InternetReadFileExA, for tests that play an older system;
+// null puts the platform's back. Only while no transfer runs.
+void SetReadFileExForTesting(decltype(&::InternetReadFileExA) read);
+class ScopedReadFileEx {
+ public:
+  explicit ScopedReadFileEx(decltype(&::InternetReadFileExA) read) { SetReadFileExForTesting(read); }
+  ScopedReadFileEx(const ScopedReadFileEx&) = delete;
+  ScopedReadFileEx& operator=(const ScopedReadFileEx&) = delete;
+  ~ScopedReadFileEx() { SetReadFileExForTesting(nullptr); }
+};
