@@ -8,6 +8,7 @@
 
 #include "LocalServer.h"
 #include "ScriptedWindow.h"
+#include "net/WinInet.h"
 #include "support/AtExit.h"
 #include "support/File.h"
 #include "support/TempFiles.h"
@@ -17,6 +18,14 @@ namespace {
 std::string ReadBytes(const std::wstring& path) {
   std::ifstream in(path.c_str(), std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// An old system's WinInet, which has no InternetReadFileExA.
+int refusedReads = 0;
+BOOL WINAPI RefuseReadEx(HINTERNET, INTERNET_BUFFERSA*, DWORD, DWORD_PTR) {
+  ++refusedReads;
+  SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+  return FALSE;
 }
 
 enum CancelAt { Never, FirstReport, End };
@@ -132,32 +141,46 @@ TEST_F(DownloadProduct, TriesAgainAndResumesOnlyTheSameFile) {
   const std::string first = Fixture(L"signed", L"QuilloraSetup.exe");
   const std::string replacement = Fixture(L"signed", L"setup.exe");
   ASSERT_NE(first, replacement);
-  const std::string kRange = "\"Range\": \"bytes=30000-\"";
+  const std::string kRange = "\"Range\": \"bytes=";
+  const std::string kBreaks = R"("mode": "drop", "drop_after": 30000, "times": 1, "validator": "etag")";
+  const std::string kSize = std::to_string(first.size());
   struct Case {
     const char* name;
-    const char* meta;
-    bool replaced;       // the server has another file by the second try
+    std::string meta;
+    const char* replaced;  // the script of another file the server has by the second try; null: none
     size_t requests;
     size_t resumed;      // requests that asked for the rest only
     bool expected;
     int wentBack;        // the bar goes back once when a try starts again from nothing, else never
     bool cancelBetween = false;  // the user cancels once the first answer is in
+    bool oldReads = false;       // the platform refuses InternetReadFileExA, as before IE7
   } cases[] = {
-      {"breaks once, strong ETag", R"({"mode": "drop", "drop_after": 30000, "times": 1, "validator": "etag"})", false,
-       2, 1, true, 0},
+      {"breaks once, strong ETag", "{" + kBreaks + "}", nullptr, 2, 1, true, 0},
       {"breaks once, Last-Modified",
-       R"({"mode": "drop", "drop_after": 30000, "times": 1, "validator": "last-modified"})", false, 2, 1, true, 0},
-      {"breaks once, nothing to vouch for the rest", R"({"mode": "drop", "drop_after": 30000, "times": 1})", false, 2,
-       0, true, 1},
+       R"({"mode": "drop", "drop_after": 30000, "times": 1, "validator": "last-modified"})", nullptr, 2, 1, true, 0},
+      {"breaks once, nothing to vouch for the rest", R"({"mode": "drop", "drop_after": 30000, "times": 1})", nullptr,
+       2, 0, true, 1},
       {"reset once", R"({"mode": "drop", "drop_after": 30000, "reset": true, "times": 1, "validator": "etag"})",
-       false, 2, 1, true, 0},
-      {"busy once", R"({"status": 503, "times": 1, "headers": {"Retry-After": "0"}})", false, 2, 0, true, 0},
-      {"replaced between the tries", R"({"mode": "drop", "drop_after": 30000, "times": 1, "validator": "etag"})",
-       true, 2, 1, true, 1},
+       nullptr, 2, 1, true, 0},
+      {"busy once", R"({"status": 503, "times": 1, "headers": {"Retry-After": "0"}})", nullptr, 2, 0, true, 0},
+      {"replaced between the tries", "{" + kBreaks + "}", R"({"validator": "etag"})", 2, 1, true, 1},
+      // A cache that ignores If-Range hands out the new file's rest: it is not spliced on.
+      {"replaced, If-Range ignored", "{" + kBreaks + "}", R"({"validator": "etag", "ranged": {"ignore_if_range": true}})",
+       3, 1, true, 1},
+      // A resumed answer is the rest of the file or nothing: its length must be its range's, its range's total
+      // tells a break from the end, and a part of the file is no answer to a request for all of it.
+      {"resumed, shorter than its range", "{" + kBreaks + R"(, "ranged": {"headers": {"Content-Length": "1000"}}})",
+       nullptr, 3, 1, true, 1},
+      {"resumed without a length, breaks", "{" + kBreaks + R"(, "ranged": {"mode": "nolength", "drop_after": 10000}})",
+       nullptr, 3, 2, true, 0},
+      {"a part unasked", R"({"status": 206, "times": 1, "headers": {"Content-Range": "bytes 0-9999/)" + kSize +
+                             R"(", "Content-Length": "10000"}})",
+       nullptr, 2, 0, true, 0},
+      {"an old system's reads", "", nullptr, 1, 0, true, 0, false, true},
       // Every try is answered from the first byte (200, cut again): the bar starts again each time.
-      {"always breaks", R"({"mode": "drop", "drop_after": 30000, "validator": "etag"})", false, 4, 3, false, 3},
-      {"gone", R"({"status": 404})", false, 1, 0, false, 0},
-      {"cancelled while waiting to try again", R"({"status": 503})", false, 1, 0, false, 0, true},
+      {"always breaks", R"({"mode": "drop", "drop_after": 30000, "validator": "etag"})", nullptr, 4, 3, false, 3},
+      {"gone", R"({"status": 404})", nullptr, 1, 0, false, 0},
+      {"cancelled while waiting to try again", R"({"status": 503})", nullptr, 1, 0, false, 0, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -172,9 +195,11 @@ TEST_F(DownloadProduct, TriesAgainAndResumesOnlyTheSameFile) {
       if (c.cancelBetween && local_server::Requests().size() > before) sessionPointer->cancelRequested = true;
       if (c.replaced && !replaced && local_server::Requests().size() == before + 1) {
         replaced = true;
-        local_server::Put(L"/installers/QuilloraSetup.exe", replacement, R"({"validator": "etag"})");
+        local_server::Put(L"/installers/QuilloraSetup.exe", replacement, c.replaced);
       }
     };
+    refusedReads = 0;
+    ScopedReadFileEx reads(c.oldReads ? &RefuseReadEx : nullptr);
     CInstallSession session(window);
     sessionPointer = &session;
     ProductInfo& product = session.quillora;
@@ -196,6 +221,7 @@ TEST_F(DownloadProduct, TriesAgainAndResumesOnlyTheSameFile) {
     EXPECT_EQ(1, progress.ends);
     EXPECT_EQ(c.wentBack, progress.wentBack);
     EXPECT_EQ(0, progress.beyondTotal);
+    EXPECT_EQ(c.oldReads, refusedReads > 0);
     if (c.expected) {
       EXPECT_EQ(c.replaced ? replacement : first, ReadBytes(path));
     } else if (c.cancelBetween) {
@@ -281,6 +307,9 @@ TEST_F(DownloadProduct, FailuresWithoutAFile) {
       // its check: what would be verified and run is not what was received.
       {"what is read back is not what came", L"/installers/big.bin", L"Quillora download failed", Never,
        L"Quillora download failed", L"NUL"},
+      // No length to compare: a body past the cap is a failed download, not a file to verify.
+      {"over the cap, no length", L"/_bytes/1073741825?chunked=1", L"Quillora download failed", Never,
+       L"Quillora download failed"},
   };
   local_server::Put(L"/installers/big.bin", std::string(1 << 20, 'x'));
   for (const Case& c : cases) {

@@ -221,6 +221,44 @@ TEST_F(UrlLoader, ResponsesAndTheirCallbackSequences) {
   }
 }
 
+// A resume is the rest of the same file, or the news that there is no rest: a server answers a range that
+// starts at the end with 416 and the file's length, which is then what is held.
+TEST_F(UrlLoader, AResumeTakesOnlyTheRestOfTheSameFile) {
+  const std::string body = Pattern(50000);
+  struct Case {
+    const char* name;
+    bool nginx;
+    size_t held;  // the file's first bytes; past its end, as many more
+    bool expected;
+    DWORD expectedStatus;
+    size_t expectedLength;
+  } cases[] = {
+      {"the rest", true, 30000, true, 206, body.size()},
+      {"nothing left", true, body.size(), true, 416, body.size()},
+      {"nothing left, our server", false, body.size(), true, 416, body.size()},
+      // More than the file has: the held bytes are somebody else's, and the next try starts from nothing.
+      {"more held than the file has", false, body.size() + 5, false, 416, 0},
+  };
+  local_server::Put(L"/loader/resumed", body, R"({"validator": "etag"})");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::wstring url = c.nginx ? local_server::NginxUrl(false, L"/loader/resumed")
+                                     : local_server::Url(false, L"/loader/resumed");
+    if (url.empty()) GTEST_SKIP() << "no nginx";
+    CUrlLoader loader(nullptr, L"Quillora");
+    CBuffer buffer;
+    ASSERT_TRUE(loader.Load(buffer, url.c_str(), nullptr, kFlags));
+    const std::wstring validator = loader.Validator();
+    ASSERT_FALSE(validator.empty());
+    std::string held = body + Pattern(c.held > body.size() ? c.held - body.size() : 0);
+    buffer.Assign(held.data(), static_cast<uint32_t>(c.held));
+    EXPECT_EQ(c.expected, loader.Resume(buffer, url.c_str(), validator, 0, kFlags));
+    EXPECT_EQ(c.expectedStatus, loader.StatusCode());
+    ASSERT_EQ(c.expectedLength, buffer.Length());
+    EXPECT_EQ(0, memcmp(buffer.GetData(), body.data(), c.expectedLength));
+  }
+}
+
 TEST_F(UrlLoader, CancelOnTheFirstReportReadsNothing) {
   local_server::Put(L"/loader/cancel", Pattern(100000));
   CRecorder recorder(0);
