@@ -91,13 +91,18 @@ struct HttpRequestParams {
   // file's length when known, else 0.
   bool resuming = false;
   DWORD resumeTotal = 0;
-  // Whether a proxy's 407 is answered through the observer (else it is the answer).
+  // Whether a proxy's 407 is answered through the observer (else it is the answer). Only the system's proxy,
+  // when it carries the request, is answered; any other 407 is the answer.
   bool answersProxy = false;
 };
 
 class CHttpRequest {
  public:
   static const int kCredentialTries = 3;
+  // Redirects followed per request; one more fails it with ERROR_HTTP_REDIRECT_FAILED.
+  static const int kMostRedirects = 10;
+  // What is read of a proxy's refusal before the request goes again; a longer one costs its connection.
+  static const DWORD kLongestRefusal = 64 * 1024;
 
   CHttpRequest(const WinInetApi& api, const HttpRequestParams& params, IRequestObserver& observer,
                IBodySink& body)
@@ -112,11 +117,15 @@ class CHttpRequest {
 
  private:
   enum class Resumed { Continues, Restarts, Refused };
-  bool Open();
+  bool OpenFollowingRedirects();
+  bool Open(const std::wstring& url);
+  bool ArrivedThroughTls(const std::wstring& url);
+  bool RedirectTarget(const std::wstring& url, std::wstring& target);
+  bool ProxyInUse(const std::wstring& url);
   void Configure();
   void ReadAnswer();
-  bool PassProxy();
-  void DrainRefusal();
+  bool PassProxy(const std::wstring& url);
+  bool DrainRefusal();
   Resumed CheckResumedRange();
   bool RangeContinuesBody();
   bool ReadLength(DWORD base, bool& announced);
@@ -131,6 +140,7 @@ class CHttpRequest {
   const HttpRequestParams params;
   IRequestObserver& observer;
   IBodySink& body;
+  HINTERNET session = nullptr;  // while the request runs, the session it was opened in
   CUniqueT<InternetHandleTraits> request;
   HttpAnswer answer;
 };

@@ -21,6 +21,26 @@ DWORD WorkerTimeoutMs(DWORD silenceLimitMs) { return silenceLimitMs + silenceLim
 
 DWORD Smaller(DWORD a, DWORD b) { return a < b ? a : b; }
 
+// The proxy's name and password as last accepted in this run: every transfer has a session of its own,
+// and the platform does not carry what the user typed from one to the next, so without this the user
+// would be asked for every download. Only loads on the caller's thread touch it.
+struct ProxyCredentials {
+  std::wstring user;
+  std::wstring password;
+};
+ProxyCredentials g_proxyCredentials;
+
+std::wstring QueryText(const WinInetApi& api, HINTERNET handle, DWORD option) {
+  wchar_t text[256] = {};
+  DWORD size = sizeof(text) / sizeof(wchar_t) - 1;
+  if (!api.InternetQueryOptionW(handle, option, text, &size)) return std::wstring();
+  return std::wstring(text, wcsnlen(text, 255));
+}
+
+void SetText(const WinInetApi& api, HINTERNET handle, DWORD option, const std::wstring& text) {
+  api.InternetSetOptionW(handle, option, const_cast<wchar_t*>(text.c_str()), static_cast<DWORD>(text.size() + 1));
+}
+
 }  // namespace
 
 // Follows one transfer on the calling thread until it ends, is cancelled, falls silent for too long,
@@ -51,6 +71,8 @@ class CUrlLoader::CFollower {
   bool Handle(const CTransferChannel::Event& event);
   bool Report(DWORD total);
   void AskForProxyCredentials(HINTERNET request);
+  // The request that asked for credentials went on with an answer other than the proxy's refusal.
+  void ProxyPassed(DWORD status);
   DWORD WaitMs(DWORD lastActivity, DWORD interval) const;
   bool Finish();
   // A cancel (error 0) keeps what the reports told of; a failure what had arrived; either only when asked to.
@@ -68,6 +90,8 @@ class CUrlLoader::CFollower {
   DWORD received = 0;     // as of the last look
   DWORD reported;
   DWORD lastReport;
+  HINTERNET offeredTo = nullptr;  // the request last given a name and password, until the proxy's verdict
+  ProxyCredentials offered;
 };
 
 bool CUrlLoader::CFollower::Run() {
@@ -78,6 +102,9 @@ bool CUrlLoader::CFollower::Run() {
     for (const CTransferChannel::Event& event : news.events) {
       if (!Handle(event)) return Abandon(0);
     }
+    // A callback may have taken long (the proxy's dialog, a question left open): what was looked at before
+    // it is stale, and the silence and the end are judged on what is true now.
+    if (!news.events.empty()) continue;
     if (news.finished) return Finish();
 
     DWORD now = GetTickCount();
@@ -108,6 +135,7 @@ bool CUrlLoader::CFollower::Handle(const CTransferChannel::Event& event) {
       loader.statusCode = event.answer.status;
       loader.validator = event.answer.validator;
       loader.retryAfterSeconds = event.answer.retryAfterSeconds;
+      ProxyPassed(event.answer.status);
       answered = true;
       // A resumed body starts at what is held.
       return Report(event.received);
@@ -129,13 +157,40 @@ bool CUrlLoader::CFollower::Report(DWORD total) {
   return !cancel;
 }
 
-// The system's dialog, modal to our window; the worker waits for its answer.
+// What the proxy accepted earlier in the run, or else the system's dialog, modal to our window; the worker
+// waits for the answer. A request that asks again has been refused what it was given.
 void CUrlLoader::CFollower::AskForProxyCredentials(HINTERNET request) {
-  DWORD answer = loader.api->InternetErrorDlg(
+  const WinInetApi& api = *loader.api;
+  if (offeredTo == request) {
+    if (offered.user == g_proxyCredentials.user && offered.password == g_proxyCredentials.password)
+      g_proxyCredentials = ProxyCredentials();
+  } else {
+    ProxyPassed(0);
+    if (!g_proxyCredentials.user.empty()) {
+      offeredTo = request;
+      offered = g_proxyCredentials;
+      SetText(api, request, INTERNET_OPTION_PROXY_USERNAME, offered.user);
+      SetText(api, request, INTERNET_OPTION_PROXY_PASSWORD, offered.password);
+      channel.AnswerCredentials(ERROR_INTERNET_FORCE_RETRY);
+      return;
+    }
+  }
+  DWORD answer = api.InternetErrorDlg(
       loader.credentialOwner, request, ERROR_INTERNET_INCORRECT_PASSWORD,
       FLAGS_ERROR_UI_FILTER_FOR_ERRORS | FLAGS_ERROR_UI_FLAGS_CHANGE_OPTIONS | FLAGS_ERROR_UI_FLAGS_GENERATE_DATA,
       nullptr);
+  offeredTo = nullptr;
+  if (answer == ERROR_INTERNET_FORCE_RETRY) {
+    offeredTo = request;
+    offered.user = QueryText(api, request, INTERNET_OPTION_PROXY_USERNAME);
+    offered.password = QueryText(api, request, INTERNET_OPTION_PROXY_PASSWORD);
+  }
   channel.AnswerCredentials(answer);
+}
+
+void CUrlLoader::CFollower::ProxyPassed(DWORD status) {
+  if (offeredTo && status != HTTP_STATUS_PROXY_AUTH_REQ && !offered.user.empty()) g_proxyCredentials = offered;
+  offeredTo = nullptr;
 }
 
 DWORD CUrlLoader::CFollower::WaitMs(DWORD lastActivity, DWORD interval) const {
@@ -162,6 +217,7 @@ bool CUrlLoader::CFollower::Finish() {
   loader.contentLength = outcome.answer.contentLength;
   loader.validator = outcome.answer.validator;
   loader.retryAfterSeconds = outcome.answer.retryAfterSeconds;
+  if (outcome.answer.status) ProxyPassed(outcome.answer.status);
   loader.bytesReceived = buffer.Length();
   if (outcome.failure) std::rethrow_exception(outcome.failure);
   return outcome.result;
@@ -199,6 +255,8 @@ void CUrlLoader::CFollower::CopyHeldBytes(DWORD count) {
   // The copy works on this frame's objects: it must be over before they are, even if the wait failed.
   WaitForSingleObject(copier.Get(), INFINITE);
 }
+
+void CUrlLoader::ForgetProxyCredentials() { g_proxyCredentials = ProxyCredentials(); }
 
 void CUrlLoader::SetSilenceLimitForTesting(DWORD milliseconds) {
   g_silenceLimitMs = milliseconds ? milliseconds : kSilenceLimitMs;

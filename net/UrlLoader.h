@@ -74,8 +74,12 @@ class CUrlLoader {
   // A proxy that asks for a name and password (407) is answered through the system's dialog for it, owned
   // by this window, on the calling thread; the request then goes again, at most kCredentialTries times.
   // Cancelled there, the load fails with ERROR_INTERNET_INCORRECT_PASSWORD. Without an owner (the default)
-  // nobody is asked and the 407 is the answer.
+  // nobody is asked and the 407 is the answer; so it is when the system's proxy does not carry the URL.
+  // What the proxy accepted is given to later loads of the run without asking, until the proxy refuses it
+  // (that offer counts as one of the tries).
   void SetCredentialOwner(HWND owner) { credentialOwner = owner; }
+  // Forgets what the proxy accepted: the next 407 asks the user.
+  static void ForgetProxyCredentials();
   static const int kCredentialTries = CHttpRequest::kCredentialTries;
   // Whether an abandoned transfer leaves what it had in the buffer: what the reports told of after a
   // cancel, what had arrived after a failure (a caller that resumes wants them). Off by default, which

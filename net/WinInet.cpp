@@ -20,7 +20,8 @@ const WinInetApi* WinInet() {
         (table.InternetQueryOptionW = SystemProc<decltype(table.InternetQueryOptionW)>(dll, "InternetQueryOptionW")) &&
         (table.InternetSetCookieW = SystemProc<decltype(table.InternetSetCookieW)>(dll, "InternetSetCookieW")) &&
         (table.HttpSendRequestW = SystemProc<decltype(table.HttpSendRequestW)>(dll, "HttpSendRequestW")) &&
-        (table.InternetErrorDlg = SystemProc<decltype(table.InternetErrorDlg)>(dll, "InternetErrorDlg"));
+        (table.InternetErrorDlg = SystemProc<decltype(table.InternetErrorDlg)>(dll, "InternetErrorDlg")) &&
+        (table.InternetCombineUrlW = SystemProc<decltype(table.InternetCombineUrlW)>(dll, "InternetCombineUrlW"));
     return complete ? &table : nullptr;
   }();
   if (!api) SetLastError(ERROR_PROC_NOT_FOUND);

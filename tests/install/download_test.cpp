@@ -142,6 +142,7 @@ TEST_F(DownloadProduct, TriesAgainAndResumesOnlyTheSameFile) {
     bool expected;
     int wentBack;        // the bar goes back once when a try starts again from nothing, else never
     bool cancelBetween = false;  // the user cancels once the first answer is in
+    double waited = 0;           // seconds at least between the first two requests
   } cases[] = {
       {"breaks once, strong ETag", R"({"mode": "drop", "drop_after": 30000, "times": 1, "validator": "etag"})", false,
        2, 1, true, 0},
@@ -152,6 +153,9 @@ TEST_F(DownloadProduct, TriesAgainAndResumesOnlyTheSameFile) {
       {"reset once", R"({"mode": "drop", "drop_after": 30000, "reset": true, "times": 1, "validator": "etag"})",
        false, 2, 1, true, 0},
       {"busy once", R"({"status": 503, "times": 1, "headers": {"Retry-After": "0"}})", false, 2, 0, true, 0},
+      // A date is no number of seconds: the usual wait, not none.
+      {"busy once, until a date", R"({"status": 503, "times": 1, "headers": {"Retry-After": "Fri, 31 Dec 1999 23:59:59 GMT"}})",
+       false, 2, 0, true, 0, false, 0.9},
       {"replaced between the tries", R"({"mode": "drop", "drop_after": 30000, "times": 1, "validator": "etag"})",
        true, 2, 1, true, 1},
       // Every try is answered from the first byte (200, cut again): the bar starts again each time.
@@ -190,6 +194,10 @@ TEST_F(DownloadProduct, TriesAgainAndResumesOnlyTheSameFile) {
     size_t resumed = 0;
     for (size_t i = before; i < requests.size(); ++i) resumed += requests[i].find(kRange) != std::string::npos;
     EXPECT_EQ(c.resumed, resumed);
+    if (c.waited) {
+      auto time = [](const std::string& request) { return atof(request.c_str() + request.find("\"time\": ") + 8); };
+      EXPECT_GE(time(requests[before + 1]) - time(requests[before]), c.waited);
+    }
     EXPECT_EQ(c.expected, FileExists(Downloaded(L"QuilloraSetup.exe").c_str(), true));
     // To the bar all the tries are one download.
     EXPECT_EQ(1, progress.begins);
