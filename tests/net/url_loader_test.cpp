@@ -488,8 +488,9 @@ TEST_F(UrlLoader, AProxyThatAsksForAPasswordIsAnsweredThroughTheSystemsDialog) {
       // The real thing asks for every request, and the platform forgets the answer with each session.
       {"tinyproxy, several downloads", false, {{L"right", L"password"}}, true, Tinyproxy, "/loader/behind-proxy", "",
        4, 1},
-      // Anybody on the path can answer 407 to a plain request: without a proxy nobody is asked. Last: Wine
-      // keeps a direct connection for later requests to the same server, even those meant for a proxy.
+      // Anybody on the path can answer 407 to a plain request: without a proxy nobody is asked (Wine's
+      // dialog crashes on it, having no proxy name to show). Last: Wine keeps a direct connection for later
+      // requests to the same server, even those meant for a proxy.
       {"a 407 with no proxy in use", false, {{L"right", L"password"}}, false, Direct, "/loader/asks-itself", "", 1, 0},
   };
   int row = 0;
@@ -526,12 +527,11 @@ TEST_F(UrlLoader, AProxyThatAsksForAPasswordIsAnsweredThroughTheSystemsDialog) {
       loader.SetCredentialOwner(owner);
       bool loaded = loader.Load(buffer, local_server::Url(c.https, path).c_str(), nullptr, kFlags);
       EXPECT_EQ(c.expected, loaded) << loader.LastError() << " status " << loader.StatusCode();
-      if (c.expectedError) {
-        EXPECT_EQ(c.expectedError, loader.LastError());
+      if (c.expectedError || c.route == Direct) {
+        EXPECT_EQ(c.expectedError, loader.LastError()) << "not the proxy's answer";
       }
       if (c.expected) {
-        ASSERT_EQ(body.size(), buffer.Length());
-        EXPECT_EQ(0, memcmp(body.data(), buffer.GetData(), body.size()));
+        EXPECT_EQ(body, std::string(static_cast<const char*>(buffer.GetData()), buffer.Length()));
       } else {
         EXPECT_EQ(std::string::npos, std::string(static_cast<const char*>(buffer.GetData()), buffer.Length()).find("forged"));
       }
