@@ -138,12 +138,22 @@ bool CHttpRequest::OpenFollowingRedirects() {
 
 // A request sent again in clear (some platforms do so on the proxy's connection after its sign-in) is
 // answered by whoever is on that leg: an https answer counts only when it came through TLS.
+// An answer without a body may already have given its connection back (Wine then reports no flags); there is
+// nothing in it to take, so it passes, but never a redirect, whose target would be the stranger's choice.
 bool CHttpRequest::ArrivedThroughTls(const std::wstring& url) {
   if (!IsHttps(url)) return true;
   DWORD security = 0;
   DWORD size = sizeof(security);
-  return api.InternetQueryOptionW(request.Get(), INTERNET_OPTION_SECURITY_FLAGS, &security, &size) &&
-         (security & SECURITY_FLAG_SECURE);
+  if (api.InternetQueryOptionW(request.Get(), INTERNET_OPTION_SECURITY_FLAGS, &security, &size) &&
+      (security & SECURITY_FLAG_SECURE))
+    return true;
+  if (IsRedirect(answer.status)) return false;
+  if (answer.status == HTTP_STATUS_NO_CONTENT || answer.status == HTTP_STATUS_NOT_MODIFIED) return true;
+  DWORD length = MAXDWORD;
+  size = sizeof(length);
+  return api.HttpQueryInfoW(request.Get(), HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &length, &size,
+                            nullptr) &&
+         length == 0;
 }
 
 // False when the answer is no redirect (or one without a usable Location, which is then the answer).
