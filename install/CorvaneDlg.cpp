@@ -36,6 +36,9 @@ bool CCorvaneDlg::ProcessWindowMessage(UINT message, WPARAM wParam, LPARAM lPara
         return true;
       }
       if (id == IdStart) {
+        // The agreement comes first: any program can send this command, also while the button is disabled
+        // (Wine's BM_CLICK clicks a disabled button), and Enter may send it on behalf of the default button.
+        if (IsDlgButtonChecked(hwnd, IdAgreementBox) != BST_CHECKED || !IsWindowEnabled(Item(IdStart))) return true;
         working = true;
         OnStart();
         working = false;
@@ -67,8 +70,7 @@ LRESULT CCorvaneDlg::AnswerGetObject(WPARAM wParam) {
   int page = session.GetPage();
   // Made afresh for every request, so it always tells the page as it is now.
   CComOwnerT<IAccessible> object(CreateWindowAccessible(
-      hwnd, DescribeWindow(hwnd, PaintedLabels(client, layout, art, page, Font()), &liteText,
-                           PageProductName(page))));
+      hwnd, DescribeWindow(hwnd, PaintedLabels(client, layout, art, page, Font()), &liteText, page)));
   return AccessibleResult(object.Get(), wParam);
 }
 
@@ -208,8 +210,7 @@ void CCorvaneDlg::SetPage(int page) {
   // A progress bar has no text: it is named after the product it counts for.
   std::wstring product = PageProductName(page);
   if (!product.empty()) AnnotateName(progressBar, product);
-  // Screen readers read the client area's children again: the page's texts are new.
-  NotifyWinEvent(EVENT_OBJECT_REORDER, hwnd, OBJID_CLIENT, CHILDID_SELF);
+  AnnouncePage(hwnd);
 }
 
 void CCorvaneDlg::Close(int result) {

@@ -71,11 +71,19 @@ struct LabelPainter {
   }
 };
 
-void DrawStepHeader(const LabelPainter& painter, RECT& r, const ContentLayout& layout, int step, int total) {
+// Pages 1 and 2 download, step 1 of 2; pages 3 and 4 set up, step 2 of 2; however many products there are.
+std::wstring StepHeading(int page) {
+  return LoadResString(page <= 2 ? kDownloading : kSettingUp);
+}
+std::wstring StepText(int page) {
+  return FormatResString(kStepOf, page <= 2 ? L"1" : L"2", L"2");
+}
+
+void DrawStepHeader(const LabelPainter& painter, RECT& r, const ContentLayout& layout, int page) {
   r.top = kStepHeadingTop;
-  painter.Draw(LoadResString(step == 1 ? kDownloading : kSettingUp), true, false, 30, r);
+  painter.Draw(StepHeading(page), true, false, 30, r);
   r.top = layout.stepTextTop;
-  painter.Draw(FormatResString(kStepOf, std::to_wstring(step), std::to_wstring(total)), true, true, 5, r);
+  painter.Draw(StepText(page), true, true, 5, r);
   r.top = layout.iconsTop;
 }
 
@@ -279,6 +287,22 @@ std::wstring PageProductName(int page) {
   return name;
 }
 
+std::wstring PageWords(int page) {
+  switch (page) {
+    case 0:
+      return LoadResString(kWelcomeTo) + L"\n" + kProductName;
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+      return StepHeading(page) + L"\n" + StepText(page) + L"\n" + PageProductName(page);
+    case 5:
+      return LoadResString(kAllSet);
+    default:
+      return std::wstring();
+  }
+}
+
 std::vector<PaintedLabel> PaintedLabels(const RECT& client, const ContentLayout& layout, CArtwork& art, int page,
                                         HFONT font) {
   std::vector<PaintedLabel> labels;
@@ -323,7 +347,7 @@ void PaintContent(HDC dc, const RECT& client, const CBackdrop& backdrop, const C
       break;
     case 1:
     case 3: {
-      DrawStepHeader(painter, r, layout, page == 1 ? 1 : 2, 2);
+      DrawStepHeader(painter, r, layout, page);
       CImage& arrow = page == 1 ? art.downloadArrow : art.installArrow;
       DrawImage(dc, CentredX(width, arrow.Width()), r.top, arrow);
       r.top += arrow.Height() + kLabelGap;
@@ -332,7 +356,7 @@ void PaintContent(HDC dc, const RECT& client, const CBackdrop& backdrop, const C
     }
     case 2:
     case 4:
-      DrawStepHeader(painter, r, layout, page == 2 ? 1 : 2, 2);
+      DrawStepHeader(painter, r, layout, page);
       DrawTwoIcons(painter, r, width, layout, art, page == 2 ? art.downloadArrow : art.installArrow);
       break;
     case 5:

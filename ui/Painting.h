@@ -105,6 +105,9 @@ void SetHighContrastForTesting(int on);
 void DrawFocusCue(HDC dc, const RECT& r);
 // The product a page of pages 1 to 4 is about, as one line: the one being downloaded or installed.
 std::wstring PageProductName(int page);
+// What a page says, one line each, as a screen reader should hear it when the page comes: the welcome and
+// the product, the step's heading, counter and product, or the congratulation.
+std::wstring PageWords(int page);
 
 // Draws (or with measure, only measures: r becomes the text's extent) one text centred in r, in the font
 // `font` made `growth` pixels taller and italic or upright, in right-to-left reading order when asked.

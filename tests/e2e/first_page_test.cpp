@@ -3,6 +3,7 @@
 #include <oleacc.h>
 
 #include "Driver.h"
+#include "LocalServer.h"
 
 namespace {
 
@@ -39,6 +40,12 @@ TEST(FirstPage, StartButtonFollowsTheAgreementBox) {
 
   EXPECT_FALSE(installer.IsChecked(9002));
   EXPECT_FALSE(installer.IsEnabled(IDOK));
+  // A start command while the box is unchecked (any program can send one) fetches nothing.
+  const size_t requests = local_server::Requests().size();
+  installer.PostCommand(IDOK);
+  Sleep(1500);
+  EXPECT_EQ(requests, local_server::Requests().size());
+  EXPECT_TRUE(installer.IsVisible(IDOK));
   installer.Click(9002);
   EXPECT_TRUE(installer.IsChecked(9002));
   EXPECT_TRUE(e2e::WaitFor([&] { return installer.IsEnabled(IDOK); }, 5000));
