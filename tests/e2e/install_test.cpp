@@ -394,12 +394,6 @@ namespace {
 // Whatever a run's URLs and sign-ins carry besides the host and path; it must never reach the log.
 const char kCanary[] = "c4n4ry7391";
 
-std::string Manifest(const char* version, const std::string& url, size_t length, const char* params) {
-  return std::string("<?xml version=\"1.0\" encoding=\"utf-8\"?><update><release version=\"") + version +
-         "\"><executable url=\"" + url + "\" length=\"" + std::to_string(length) + "\"" +
-         (params ? std::string(" params=\"") + params + "\"" : std::string()) + "/></release></update>";
-}
-
 // The run's own log in folder (there is one per run), or empty.
 std::string ReadRunLog(const std::wstring& folder) {
   WIN32_FIND_DATAW found;
@@ -414,16 +408,14 @@ std::string ReadRunLog(const std::wstring& folder) {
 
 // Takes every name a log started within the coming seconds could have, with folders.
 void TakeLogNames(const std::wstring& folder, int seconds) {
-  FILETIME now;
-  GetSystemTimeAsFileTime(&now);
-  ULARGE_INTEGER at = {{now.dwLowDateTime, now.dwHighDateTime}};
-  for (int second = -1; second <= seconds; ++second) {
-    ULARGE_INTEGER moment;
-    moment.QuadPart = at.QuadPart + static_cast<ULONGLONG>(second + 1) * 10000000ull - 10000000ull;
-    FILETIME utc = {moment.LowPart, moment.HighPart}, local;
-    SYSTEMTIME time;
-    FileTimeToLocalFileTime(&utc, &local);
-    FileTimeToSystemTime(&local, &time);
+  SYSTEMTIME time;
+  GetLocalTime(&time);
+  ULARGE_INTEGER now;
+  SystemTimeToFileTime(&time, reinterpret_cast<FILETIME*>(&now));
+  for (int second = 0; second <= seconds; ++second) {
+    ULARGE_INTEGER moment = {{0, 0}};
+    moment.QuadPart = now.QuadPart + second * 10000000ull;
+    FileTimeToSystemTime(reinterpret_cast<FILETIME*>(&moment), &time);
     wchar_t stamp[32];
     swprintf(stamp, 32, L"%04u-%02u-%02u %02u-%02u-%02u", time.wYear, time.wMonth, time.wDay, time.wHour,
              time.wMinute, time.wSecond);
@@ -449,13 +441,7 @@ BOOL CALLBACK CollectEdits(HWND child, LPARAM edits) {
 // fails: the run ends at the first manifest, which is a failure the log must tell too).
 TEST_F(EndToEnd, TheRunsLogTellsItsStory) {
   const std::string canary = kCanary;
-  const std::string quillora = ReadBytes(Installers() + L"\\QuilloraSetup.exe");
-  const std::string pagewing = ReadBytes(Installers() + L"\\setup.exe");
-  const std::wstring port = local_server::Url(true, L"").substr(std::wstring(L"https://localhost:").size());
-  const std::string host = "localhost:" + std::string(port.begin(), port.end());
-  auto secretUrl = [&](const char* path) {
-    return "https://user:" + canary + "@" + host + path + "?token=" + canary + "#" + canary;
-  };
+  const std::wstring secret(canary.begin(), canary.end());
   const struct {
     const char* name;
     std::function<void()> publish;
@@ -483,10 +469,9 @@ TEST_F(EndToEnd, TheRunsLogTellsItsStory) {
        ""},
       {"URLs that carry secrets",
        [&] {
-         local_server::Put(L"/public/QLWin5/update.xml",
-                           Manifest("6.0 (100)", secretUrl("/installers/QuilloraSetup.exe"), quillora.size(), nullptr));
-         local_server::Put(L"/downloads/jp/download/xml/mgr/w-quillora/PagewingInstall.xml",
-                           Manifest("6.0.0.0", secretUrl("/installers/setup.exe"), pagewing.size(), "/S /lang=en"));
+         local_server::PublishSampleProducts(Installers(), [&](const std::wstring& url) {
+           return L"https://user:" + secret + L"@" + url.substr(8) + L"?token=" + secret + L"#" + secret;
+         });
        },
        false,
        {"from https://" , "/installers/QuilloraSetup.exe (size", "GET https://localhost:",
@@ -533,9 +518,8 @@ TEST_F(EndToEnd, TheRunsLogTellsItsStory) {
         std::vector<HWND> edits;
         EnumChildWindows(box, CollectEdits, reinterpret_cast<LPARAM>(&edits));
         if (edits.size() >= 2) {
-          std::wstring password(canary.begin(), canary.end());
           SendMessageW(edits[0], WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"corvane"));
-          SendMessageW(edits[1], WM_SETTEXT, 0, reinterpret_cast<LPARAM>(password.c_str()));
+          SendMessageW(edits[1], WM_SETTEXT, 0, reinterpret_cast<LPARAM>(secret.c_str()));
         }
         CInstallerProcess::AnswerMessageBox(box, IDOK);
         Sleep(300);
