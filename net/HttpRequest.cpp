@@ -159,6 +159,10 @@ void CHttpRequest::ReadAnswer() {
   size = sizeof(seconds);
   if (api.HttpQueryInfoW(handle, HTTP_QUERY_RETRY_AFTER | HTTP_QUERY_FLAG_NUMBER, &seconds, &size, nullptr))
     answer.retryAfterSeconds = seconds;
+  DWORD security = 0;
+  size = sizeof(security);
+  answer.secure = api.InternetQueryOptionW(handle, INTERNET_OPTION_SECURITY_FLAGS, &security, &size) &&
+                  (security & SECURITY_FLAG_SECURE);
 }
 
 // A proxy that wants a name and password: the user is asked, and the request goes again with what was
