@@ -237,6 +237,10 @@ void CHttpRequest::ReadAnswer() {
   if (api.HttpQueryInfoW(handle, HTTP_QUERY_RETRY_AFTER, text, &size, nullptr) && ParseLength(text, seconds) &&
       seconds < MAXDWORD)
     answer.retryAfterSeconds = static_cast<DWORD>(seconds);
+  DWORD security = 0;
+  size = sizeof(security);
+  answer.secure = api.InternetQueryOptionW(handle, INTERNET_OPTION_SECURITY_FLAGS, &security, &size) &&
+                  (security & SECURITY_FLAG_SECURE);
 }
 
 // A proxy that wants a name and password: the user is asked, and the request goes again with what was

@@ -31,6 +31,8 @@ struct HttpAnswer {
   std::wstring validator;
   // MAXDWORD when it gave none, or a date.
   DWORD retryAfterSeconds = MAXDWORD;
+  // It came over TLS (after any redirect), for the run's log.
+  bool secure = false;
 };
 
 // Where the body goes. Bytes are written into Room and then counted by Took; nothing before Held changes.

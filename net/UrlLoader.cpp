@@ -4,6 +4,7 @@
 #include <string>
 
 #include "net/TransferChannel.h"
+#include "support/Log.h"
 #include "support/MessagePump.h"
 
 namespace {
@@ -108,8 +109,14 @@ bool CUrlLoader::CFollower::Run() {
     if (news.finished) return Finish();
 
     DWORD now = GetTickCount();
-    if (now - news.lastActivity >= silenceLimitMs) return Abandon(ERROR_INTERNET_TIMEOUT);
-    if (loader.timeLimitMs && now - started >= loader.timeLimitMs) return Abandon(ERROR_INTERNET_TIMEOUT);
+    if (now - news.lastActivity >= silenceLimitMs) {
+      loader.endedBy = L"nothing arrived for " + std::to_wstring(silenceLimitMs) + L" ms";
+      return Abandon(ERROR_INTERNET_TIMEOUT);
+    }
+    if (loader.timeLimitMs && now - started >= loader.timeLimitMs) {
+      loader.endedBy = L"the time limit of " + std::to_wstring(loader.timeLimitMs) + L" ms";
+      return Abandon(ERROR_INTERNET_TIMEOUT);
+    }
     // Data is reported at most every kReportIntervalMs; silence (before the answer too) every
     // kSilentReportIntervalMs with the unchanged total, so the callback can always cancel.
     const bool pending = answered && received != reported;
@@ -136,6 +143,7 @@ bool CUrlLoader::CFollower::Handle(const CTransferChannel::Event& event) {
       loader.validator = event.answer.validator;
       loader.retryAfterSeconds = event.answer.retryAfterSeconds;
       ProxyPassed(event.answer.status);
+      loader.secure = event.answer.secure;
       answered = true;
       // A resumed body starts at what is held.
       return Report(event.received);
@@ -218,6 +226,7 @@ bool CUrlLoader::CFollower::Finish() {
   loader.validator = outcome.answer.validator;
   loader.retryAfterSeconds = outcome.answer.retryAfterSeconds;
   if (outcome.answer.status) ProxyPassed(outcome.answer.status);
+  loader.secure = outcome.answer.secure;
   loader.bytesReceived = buffer.Length();
   if (outcome.failure) std::rethrow_exception(outcome.failure);
   return outcome.result;
@@ -351,8 +360,12 @@ bool CUrlLoader::Start(CBuffer& buffer, const wchar_t* url, const wchar_t* heade
   statusText.clear();
   validator.clear();
   retryAfterSeconds = MAXDWORD;
+  secure = false;
+  proxy.clear();
+  endedBy.clear();
   contentLength = 0;
   bytesReceived = buffer.Length();
+  const DWORD held = ifRange.empty() ? 0 : buffer.Length();
   bool cancel = false;
   if (callback) callback->OnBegin(this, url, flags);
   bool result = false;
@@ -362,6 +375,7 @@ bool CUrlLoader::Start(CBuffer& buffer, const wchar_t* url, const wchar_t* heade
   } catch (...) {
     failure = std::current_exception();
   }
+  if (RunLog().IsOn()) LogTransfer(url, held, result, cancel);
   // The end is reported once, on every way out, even when memory ran out.
   if (callback) callback->OnEnd(this, cancel);
   if (failure) std::rethrow_exception(failure);
@@ -390,6 +404,7 @@ HttpRequestParams CUrlLoader::Params(const wchar_t* url, const wchar_t* headers,
 bool CUrlLoader::Transfer(CBuffer& buffer, const HttpRequestParams& params, bool& cancel) {
   CUniqueT<InternetHandleTraits> session = OpenSession();
   if (!session) return false;
+  if (RunLog().IsOn()) NoteProxy(session.Get(), params.url.c_str());
   const DWORD held = buffer.Length();
   auto channel = std::make_shared<CTransferChannel>(std::move(session),
                                                     params.resuming ? std::move(buffer) : CBuffer(), callback != nullptr);
@@ -400,4 +415,66 @@ bool CUrlLoader::Transfer(CBuffer& buffer, const HttpRequestParams& params, bool
   }
   CFollower follower(*this, *channel, buffer, cancel, held);
   return follower.Run();
+}
+
+void CUrlLoader::NoteProxy(HINTERNET session, const wchar_t* url) {
+  // The settings' string names one proxy for all schemes ("host:port") or one per scheme
+  // ("http=host:port;https=host:port"); only the host and port are kept, never anything else it holds.
+  union {
+    INTERNET_PROXY_INFO info;
+    wchar_t room[1024];
+  } answer = {};
+  DWORD size = sizeof(answer);
+  if (!api->InternetQueryOptionW(session, INTERNET_OPTION_PROXY, &answer, &size)) {
+    proxy = L"unknown (error " + std::to_wstring(GetLastError()) + L")";
+    return;
+  }
+  const wchar_t* list = reinterpret_cast<const wchar_t*>(answer.info.lpszProxy);
+  if (answer.info.dwAccessType != INTERNET_OPEN_TYPE_PROXY || !list || !*list) {
+    proxy = L"none";
+    return;
+  }
+  const std::wstring scheme = _wcsnicmp(url, L"https:", 6) == 0 ? L"https=" : L"http=";
+  std::wstring entries = list, chosen;
+  for (size_t start = 0; start <= entries.size();) {
+    size_t end = entries.find_first_of(L"; ", start);
+    if (end == std::wstring::npos) end = entries.size();
+    std::wstring entry = entries.substr(start, end - start);
+    if (_wcsnicmp(entry.c_str(), scheme.c_str(), scheme.size()) == 0) {
+      chosen = entry.substr(scheme.size());
+      break;
+    }
+    if (chosen.empty() && entry.find(L'=') == std::wstring::npos) chosen = entry;
+    start = end + 1;
+  }
+  if (chosen.empty()) {
+    proxy = L"none for this scheme";
+    return;
+  }
+  chosen = RedactUrl(chosen);
+  size_t path = chosen.find(L'/', chosen.find(L"://") == std::wstring::npos ? 0 : chosen.find(L"://") + 3);
+  proxy = chosen.substr(0, path);
+}
+
+void CUrlLoader::LogTransfer(const wchar_t* url, DWORD held, bool result, bool cancelled) const {
+  std::wstring line = L"GET " + RedactUrl(url ? url : L"");
+  if (held) line += L" (resuming: Range bytes=" + std::to_wstring(held) + L"-)";
+  line += L": proxy " + (proxy.empty() ? std::wstring(L"not reached") : proxy);
+  line += L", TLS " + std::wstring(statusCode ? (secure ? L"yes" : L"no") : L"-");
+  line += L", status " + std::to_wstring(statusCode);
+  line += L", length " + (contentLength ? std::to_wstring(contentLength) : std::wstring(L"not announced"));
+  line += L", received " + std::to_wstring(bytesReceived);
+  if (result) {
+    LogInfo(line);
+    return;
+  }
+  if (cancelled) {
+    line += L"; cancelled";
+  } else if (lastError) {
+    line += L"; failed: " + InternetErrorName(lastError);
+    if (!endedBy.empty()) line += L" (" + endedBy + L")";
+  } else {
+    line += L"; not a success";
+  }
+  LogWarning(line);
 }

@@ -115,6 +115,10 @@ class CUrlLoader {
   bool Transfer(CBuffer& buffer, const HttpRequestParams& params, bool& cancel);
   HttpRequestParams Params(const wchar_t* url, const wchar_t* headers, DWORD flags, bool resuming, DWORD total) const;
   void Fail(DWORD error);
+  // The proxy the session's settings send requests through, for the log: "none", or its host and port.
+  void NoteProxy(HINTERNET session, const wchar_t* url);
+  // One line for the run's log at the end of a transfer.
+  void LogTransfer(const wchar_t* url, DWORD held, bool result, bool cancelled) const;
 
   IUrlLoaderCallback* callback;
   const WinInetApi* api;  // null when WinInet cannot be loaded: every Load then fails at its start
@@ -127,6 +131,9 @@ class CUrlLoader {
   std::wstring statusText;
   std::wstring validator;
   DWORD retryAfterSeconds = MAXDWORD;
+  bool secure = false;     // the last answer came over TLS
+  std::wstring proxy;      // as NoteProxy found it
+  std::wstring endedBy;    // the limit that ended the last transfer, when one did
   DWORD timeLimitMs = 0;
   HWND credentialOwner = nullptr;
   bool keepPartialBody = false;
