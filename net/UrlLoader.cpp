@@ -3,6 +3,7 @@
 #include <exception>
 #include <string>
 
+#include "net/ProxyRoute.h"
 #include "net/TransferChannel.h"
 #include "support/Log.h"
 #include "support/MessagePump.h"
@@ -434,19 +435,7 @@ void CUrlLoader::NoteProxy(HINTERNET session, const wchar_t* url) {
     proxy = L"none";
     return;
   }
-  const std::wstring scheme = _wcsnicmp(url, L"https:", 6) == 0 ? L"https=" : L"http=";
-  std::wstring entries = list, chosen;
-  for (size_t start = 0; start <= entries.size();) {
-    size_t end = entries.find_first_of(L"; ", start);
-    if (end == std::wstring::npos) end = entries.size();
-    std::wstring entry = entries.substr(start, end - start);
-    if (_wcsnicmp(entry.c_str(), scheme.c_str(), scheme.size()) == 0) {
-      chosen = entry.substr(scheme.size());
-      break;
-    }
-    if (chosen.empty() && entry.find(L'=') == std::wstring::npos) chosen = entry;
-    start = end + 1;
-  }
+  std::wstring chosen = ProxyForScheme(list, url);
   if (chosen.empty()) {
     proxy = L"none for this scheme";
     return;
