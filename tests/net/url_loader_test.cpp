@@ -661,7 +661,9 @@ TEST_F(UrlLoader, ConnectionFailuresAreReportedOnce) {
     EXPECT_FALSE(loader.Load(buffer, c.url.c_str(), nullptr, kFlags));
     EXPECT_EQ(std::vector<DWORD>{c.expectedError}, recorder.Errors());
     EXPECT_EQ(c.expectedError, loader.LastError());
-    EXPECT_TRUE(recorder.Progress().empty());
+    // No byte of a body is reported. Silence is (every 100 ms, so the user can cancel), and ten redirects
+    // on a busy machine take longer than that.
+    for (const auto& report : recorder.Progress()) EXPECT_EQ(0u, report.a);
     EXPECT_EQ('E', recorder.events.back().kind);
   }
 }
