@@ -6,6 +6,7 @@
 
 #include "app/Shell.h"
 #include "app/StringIds.h"
+#include "support/Log.h"
 #include "ui/Accessible.h"
 #include "ui/Layout.h"
 #include "ui/TaskbarController.h"
@@ -166,10 +167,28 @@ void CCorvaneDlg::OnAgreeClicked() {
   EnableWindow(Item(IdStart), agreed);
 }
 
+namespace {
+
+std::wstring ButtonName(int button) {
+  switch (button) {
+    case IDOK: return L"OK";
+    case IDYES: return L"Yes";
+    case IDNO: return L"No";
+    case IDCANCEL: return L"Cancel";
+    case 0: return L"none, the box could not be shown: error " + std::to_wstring(GetLastError());
+    default: return std::to_wstring(button);
+  }
+}
+
+}  // namespace
+
 int CCorvaneDlg::ShowMessage(const std::wstring& text, UINT type, bool ownerless) {
+  LogInfo(L"Message box shown: \"" + text + L"\"");
   // A box without owner (the cancel question) would fall behind the window at the first click on it.
-  return MessageBoxW(ownerless ? nullptr : hwnd, text.c_str(), LoadResString(kCaption).c_str(),
-                     ownerless ? type | MB_TOPMOST : type);
+  int answer = MessageBoxW(ownerless ? nullptr : hwnd, text.c_str(), LoadResString(kCaption).c_str(),
+                           ownerless ? type | MB_TOPMOST : type);
+  LogInfo(L"Message box answered: " + ButtonName(answer));
+  return answer;
 }
 
 namespace {

@@ -7,6 +7,7 @@
 #include "app/StringIds.h"
 #include "support/File.h"
 #include "support/Handle.h"
+#include "support/Log.h"
 #include "support/TempFiles.h"
 
 namespace {
@@ -123,9 +124,16 @@ bool CInstallSession::DownloadProduct(ProductInfo& product, std::wstring& instal
       errorText.clear();
       return false;
     }
-    if (product.length != 0 && product.length != body.Length()) {
+    if (product.length == 0) {
+      LogInfo(L"Size check of " + NameOf(product) + L": none, the manifest gives no size (" +
+              std::to_wstring(body.Length()) + L" bytes arrived)");
+    } else if (product.length != body.Length()) {
+      LogError(L"Size check of " + NameOf(product) + L": FAILED, expected " + std::to_wstring(product.length) +
+               L" bytes, got " + std::to_wstring(body.Length()));
       errorText = LoadResString(kSizeNotCorrect);
       return false;
+    } else {
+      LogInfo(L"Size check of " + NameOf(product) + L": passed, " + std::to_wstring(body.Length()) + L" bytes");
     }
     // Without a length to compare, a body over the cap is a download that failed: what was cut is no file.
     if (body.Length() > kLargestInstaller) {
@@ -134,12 +142,15 @@ bool CInstallSession::DownloadProduct(ProductInfo& product, std::wstring& instal
     }
     installerPath = CTempFileController::Instance()->MakeTempPath(product.fileName.c_str());
     if (installerPath.empty() || !WriteInstaller(installerPath, body)) {
+      LogError(L"The installer of " + NameOf(product) + L" could not be written to " + installerPath + L": error " +
+               std::to_wstring(GetLastError()));
       errorText = product.failureText;
       return false;
     }
     downloaded = true;
     hold = Hold(installerPath);
     if (!hold || !HoldsExactly(hold->Get(), body)) {
+      LogError(L"The installer of " + NameOf(product) + L" changed on disk before it could be held: not run");
       hold.reset();
       DeleteFileW(installerPath.c_str());
       errorText = product.failureText;
@@ -151,7 +162,10 @@ bool CInstallSession::DownloadProduct(ProductInfo& product, std::wstring& instal
   // Verified through the hold, so the verdict is about the very bytes that will run.
   SignatureVerdict verdict = VerifyFileSignature(installerPath, hold ? hold->Get() : nullptr, product.publisher);
   // A file that cannot be held (someone has it open for writing) is not run, whatever it says now.
-  if (verdict == SignatureVerdict::Valid && !hold) verdict = SignatureVerdict::Error;
+  if (verdict == SignatureVerdict::Valid && !hold) {
+    LogError(L"The installer " + installerPath + L" cannot be held against changes: not run");
+    verdict = SignatureVerdict::Error;
+  }
   if (verdict == SignatureVerdict::Valid) {
     product.installerHold = hold;
     return true;

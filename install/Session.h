@@ -136,6 +136,11 @@ class CInstallSession : public IUrlLoaderCallback, private IRetryWait {
   // Run one product's installer on its page; the installer's result.
   int Install(ProductInfo& product, int setupPage);
 
+  // The product's name in the run's log.
+  std::wstring NameOf(const ProductInfo& product) const;
+  // What its manifest offers against what is installed, and whether it is needed.
+  void LogManifest(const ProductInfo& product) const;
+
   int page = PageWelcome;
   bool asking = false;                     // the cancel question is open
   const ProductInfo* current = nullptr;    // the product whose manifest or installer is at hand

@@ -4,6 +4,7 @@
 #include <wintrust.h>
 
 #include "app/StringIds.h"
+#include "support/Log.h"
 #include "support/SystemLibrary.h"
 
 namespace {
@@ -99,7 +100,10 @@ bool SignerChainIsTrusted(HANDLE state) {
 
 }  // namespace
 
-bool HasCommonName(PCCERT_CONTEXT certificate, const std::wstring& name) {
+namespace {
+
+// The subject's common name over its whole length (a NUL inside included); false when it has none.
+bool CommonName(PCCERT_CONTEXT certificate, std::wstring& found) {
   static const auto nameOf = SystemProc<DWORD(WINAPI*)(PCCERT_CONTEXT, DWORD, DWORD, void*, LPWSTR, DWORD)>(
       L"crypt32.dll", "CertGetNameStringW");
   if (!certificate || !nameOf) return false;
@@ -108,12 +112,49 @@ bool HasCommonName(PCCERT_CONTEXT certificate, const std::wstring& name) {
   char* commonName = const_cast<char*>(szOID_COMMON_NAME);
   DWORD size = nameOf(certificate, CERT_NAME_ATTR_TYPE, 0, commonName, nullptr, 0);
   if (size <= 1) return false;  // no common name: the size of the terminator alone
-  std::wstring found(size, L'\0');
+  found.assign(size, L'\0');
   size = nameOf(certificate, CERT_NAME_ATTR_TYPE, 0, commonName, &found[0], size);
   if (size == 0 || size > found.size()) return false;
-  // Compared over its whole length: a name with a NUL inside must not pass as the part before it.
   found.resize(size - 1);
-  return found == name;
+  return true;
+}
+
+// The name support looks a trust result up by.
+const wchar_t* TrustResultName(LONG result) {
+  switch (static_cast<HRESULT>(result)) {
+    case 0: return L"trusted";
+    case TRUST_E_NOSIGNATURE: return L"TRUST_E_NOSIGNATURE";
+    case TRUST_E_BAD_DIGEST: return L"TRUST_E_BAD_DIGEST";
+    case TRUST_E_EXPLICIT_DISTRUST: return L"TRUST_E_EXPLICIT_DISTRUST";
+    case TRUST_E_SUBJECT_NOT_TRUSTED: return L"TRUST_E_SUBJECT_NOT_TRUSTED";
+    case TRUST_E_PROVIDER_UNKNOWN: return L"TRUST_E_PROVIDER_UNKNOWN";
+    case CRYPT_E_SECURITY_SETTINGS: return L"CRYPT_E_SECURITY_SETTINGS";
+    case CERT_E_UNTRUSTEDROOT: return L"CERT_E_UNTRUSTEDROOT";
+    case CERT_E_CHAINING: return L"CERT_E_CHAINING";
+    case CERT_E_EXPIRED: return L"CERT_E_EXPIRED";
+    case CERT_E_REVOKED: return L"CERT_E_REVOKED";
+    default: return L"another trust failure";
+  }
+}
+
+const wchar_t* VerdictName(SignatureVerdict verdict) {
+  switch (verdict) {
+    case SignatureVerdict::Valid: return L"valid";
+    case SignatureVerdict::NoSignature: return L"no signature";
+    case SignatureVerdict::Invalid: return L"invalid";
+    case SignatureVerdict::Disallowed: return L"disallowed";
+    case SignatureVerdict::NotTrusted: return L"not trusted";
+    case SignatureVerdict::Disabled: return L"disabled by policy";
+    default: return L"error";
+  }
+}
+
+}  // namespace
+
+bool HasCommonName(PCCERT_CONTEXT certificate, const std::wstring& name) {
+  std::wstring found;
+  // Compared over its whole length: a name with a NUL inside must not pass as the part before it.
+  return CommonName(certificate, found) && found == name;
 }
 
 SignatureVerdict PinnedVerdict(SignatureVerdict verdict, HANDLE state, const std::wstring& publisher) {
@@ -149,7 +190,19 @@ SignatureVerdict VerifyFileSignature(const std::wstring& path, HANDLE handle, co
   } closer{action, data};
   LONG result = CallWinVerifyTrust(&action, &data);
   SignatureVerdict verdict = VerdictFromTrustResult(result, GetLastError());
-  if (verdict == SignatureVerdict::Valid && !SignerChainIsTrusted(data.hWVTStateData))
-    verdict = SignatureVerdict::Error;
-  return PinnedVerdict(verdict, data.hWVTStateData, publisher);
+  const bool chainTrusted = verdict == SignatureVerdict::Valid && SignerChainIsTrusted(data.hWVTStateData);
+  if (verdict == SignatureVerdict::Valid && !chainTrusted) verdict = SignatureVerdict::Error;
+  const SignatureVerdict pinned = PinnedVerdict(verdict, data.hWVTStateData, publisher);
+  if (RunLog().IsOn()) {
+    std::wstring signer;
+    bool named = CommonName(SignerOf(data.hWVTStateData), signer);
+    std::wstring line = L"Signature of " + path + L": trust result " + HexCode(static_cast<DWORD>(result)) + L" (" +
+                        TrustResultName(result) + L"), signer " + (named ? L"\"" + signer + L"\"" : L"unknown");
+    if (result == 0) line += chainTrusted ? L", chain trusted" : L", chain NOT trusted";
+    if (!publisher.empty()) line += L", expected publisher \"" + publisher + L"\"";
+    line += L": verdict " + std::wstring(VerdictName(pinned));
+    if (pinned == SignatureVerdict::Valid) LogInfo(line);
+    else LogError(line);
+  }
+  return pinned;
 }

@@ -3,12 +3,18 @@
 #include "deployment.h"
 #include "install/Detection.h"
 #include "install/Session.h"
+#include "support/Log.h"
 #include "ui/TaskbarController.h"
 
 namespace {
 
 const wchar_t kQuilloraTermsUrl[] = L"http://" CORVANE_QUILLORA_TOS_HOST L"/legal/tos.php";
 const wchar_t kPagewingTermsBase[] = L"http://" CORVANE_PAGEWING_TOS_HOST L"/imaging/quillora/downloads/";
+
+std::wstring VersionText(const ProductVersion& v) {
+  return std::to_wstring(v.major) + L"." + std::to_wstring(v.minor) + L"." + std::to_wstring(v.build) + L"." +
+         std::to_wstring(v.revision);
+}
 
 // Re-enables the start button on every way out of the workflow.
 class CStartButtonGuard {
@@ -37,6 +43,8 @@ void CInstallSession::OnStart() {
     // Memory ran out (or the like) somewhere on the way: say so once, in the words of the product at
     // hand, and end. What was written is deleted by the at-exit drain as always.
     try {
+      RunLog().RecordOutcome(RunOutcome::Failed, L"an unexpected failure" +
+                                                     (current ? L" while handling " + NameOf(*current) : L""));
       std::wstring text = current && !current->failureText.empty() ? current->failureText
                                                                      : LoadResString(kUnknownFailure);
       window.ShowMessage(text, MB_OK | MB_ICONERROR);
@@ -49,16 +57,19 @@ void CInstallSession::OnStart() {
 
 void CInstallSession::Work() {
   // Both manifests, always, in this order: the readers have told the user what went wrong.
+  LogInfo(L"Start pressed");
   if (!ReadPagewingManifest() || !ReadQuilloraManifest()) {
     window.Close(IDCANCEL);
     return;
   }
   if (!pagewing.needed && !quillora.needed) {
+    RunLog().RecordOutcome(RunOutcome::UpToDate, L"both products are installed in the offered version or later");
     SetPage(PageDone);
     return;
   }
   // Before Vista nothing can elevate: a product that needs an administrator cannot be installed.
   if (g_osMajor < 6 && ((pagewing.elevated && pagewing.needed) || (quillora.elevated && quillora.needed))) {
+    RunLog().RecordOutcome(RunOutcome::Failed, L"an administrator is needed, and this system cannot elevate");
     window.ShowMessage(LoadResString(kAdministratorRequired), MB_OK | MB_ICONERROR);
     window.Close(IDCANCEL);
     return;
@@ -90,6 +101,7 @@ void CInstallSession::Work() {
   if (pagewing.needed) {
     if (Install(pagewing, PageSetupPagewing) != InstallerSucceeded) return;
   }
+  RunLog().RecordOutcome(RunOutcome::Succeeded, L"every needed product was installed");
   SetPage(PageDone);
 }
 
@@ -99,6 +111,11 @@ bool CInstallSession::FetchInstaller(ProductInfo& product, int downloadPage) {
   window.ShowProgress(true);
   std::wstring installerPath, errorText;
   if (!DownloadProduct(product, installerPath, errorText, this)) {
+    if (errorText.empty())
+      RunLog().RecordOutcome(cancelRequested ? RunOutcome::Cancelled : RunOutcome::Closed,
+                             L"the download of " + NameOf(product) + L" was given up");
+    else
+      RunLog().RecordOutcome(RunOutcome::Failed, L"the installer of " + NameOf(product) + L" was not obtained");
     product.localFile.clear();
     // An empty text means the user cancelled: nothing more to say.
     if (!errorText.empty()) window.ShowMessage(errorText, MB_OK | MB_ICONERROR);
@@ -120,10 +137,13 @@ int CInstallSession::Install(ProductInfo& product, int setupPage) {
       product.needed = false;
       break;
     case InstallerFailedRetry:
+      RunLog().RecordOutcome(RunOutcome::Failed,
+                             L"the installer of " + NameOf(product) + L" failed; the user chose to try again");
       // The session keeps what it has: manifests stay read, the failed installer is verified and run again.
       SetPage(PageWelcome);
       break;
     default:
+      RunLog().RecordOutcome(RunOutcome::Failed, L"the installer of " + NameOf(product) + L" failed");
       window.Close(IDCANCEL);
       break;
   }
@@ -148,18 +168,50 @@ bool CInstallSession::ReadManifest(ProductInfo& product, const ProductRules& rul
       accepted = ReadManifestBody(body, product, rules, errorText);
   }
   if (!accepted) {
-    if (!cancelled) window.ShowMessage(errorText, MB_OK | MB_ICONERROR);
+    if (cancelled) {
+      RunLog().RecordOutcome(RunOutcome::Closed, L"the window closed while the manifest of " + NameOf(product) +
+                                                     L" was read");
+    } else {
+      RunLog().RecordOutcome(RunOutcome::Failed, L"the manifest of " + NameOf(product) + L" was not accepted");
+      window.ShowMessage(errorText, MB_OK | MB_ICONERROR);
+    }
     return false;
   }
   rules.detect(product);
   product.manifestRead = true;
+  LogManifest(product);
   return true;
+}
+
+void CInstallSession::LogManifest(const ProductInfo& product) const {
+  std::wstring line = L"Manifest of " + NameOf(product) + L": offers " + VersionText(product.manifestVersion) +
+                      L" from " + (product.fromUrl ? RedactUrl(product.location) : product.location) +
+                      L" (size " + (product.length ? std::to_wstring(product.length) : std::wstring(L"not given")) +
+                      L"); installed ";
+  const bool installed = !product.installedVersion.IsZero();
+  line += installed ? VersionText(product.installedVersion) : std::wstring(L"none");
+  if (!product.needed) {
+    line += L": not needed, the installed version is the offered one or later";
+  } else {
+    line += installed ? L": needed, the installed version is older" : L": needed, not installed";
+    line += product.elevated ? L" (installs as administrator)" : L"";
+  }
+  LogInfo(line);
+}
+
+std::wstring CInstallSession::NameOf(const ProductInfo& product) const {
+  if (&product == &pagewing) return L"Pagewing";
+  if (&product == &quillora) return L"Quillora";
+  return product.fileName;
 }
 
 void CInstallSession::OnCancel() {
   switch (page) {
     case PageWelcome:
     case PageDone:
+      LogInfo(L"Window closed by the user");
+      if (RunLog().GetOutcome() == RunOutcome::Unknown)
+        RunLog().RecordOutcome(RunOutcome::Closed, L"closed before anything was installed");
       window.Close(IDCANCEL);
       break;
     case PageDownloadQuillora:
@@ -175,13 +227,16 @@ void CInstallSession::OnCancel() {
           explicit CAsking(bool& flag) : flag(flag) { flag = true; }
           ~CAsking() { flag = false; }
         } open(asking);
+        LogInfo(L"Cancel asked for during a download");
         cancelRequested =
             window.ShowMessage(LoadResString(kAreYouSure), MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2, true) == IDYES;
+        LogInfo(cancelRequested ? L"The download is cancelled" : L"The download goes on");
       }
       break;
     case PageSetupQuillora:
     case PageSetupPagewing:
       // An installer cannot be interrupted from here; get out of its way instead.
+      LogInfo(L"Close asked for while an installer runs: the window steps back");
       window.SendToBack();
       break;
     default:

@@ -1,6 +1,9 @@
 #include "net/HttpRequest.h"
 
 #include <cwchar>
+#include <vector>
+
+#include "net/ProxyRoute.h"
 
 namespace {
 
@@ -81,10 +84,7 @@ bool CHttpRequest::Fail(DWORD error) {
 }
 
 bool CHttpRequest::Run() {
-  if (!Open()) return false;
-  Configure();
-  ReadAnswer();
-  if (!PassProxy()) return false;
+  if (!OpenFollowingRedirects()) return false;
   if (params.resuming) {
     const Resumed resumed = CheckResumedRange();
     if (resumed == Resumed::Refused) return false;
@@ -115,14 +115,88 @@ bool CHttpRequest::Run() {
   return answer.status >= 200 && answer.status <= 299;
 }
 
-bool CHttpRequest::Open() {
-  HINTERNET session = observer.BeginOpen();
+namespace {
+
+bool IsHttps(const std::wstring& url) { return _wcsnicmp(url.c_str(), L"https:", 6) == 0; }
+
+bool IsRedirect(DWORD status) {
+  return status == HTTP_STATUS_MOVED || status == HTTP_STATUS_REDIRECT || status == HTTP_STATUS_REDIRECT_METHOD ||
+         status == HTTP_STATUS_REDIRECT_KEEP_VERB || status == HTTP_STATUS_PERMANENT_REDIRECT;
+}
+
+}  // namespace
+
+// Redirects are followed here, not by the platform: some follow them without end, and from https to plain
+// http. What the program fetches names what is installed and how, so it never travels in clear.
+bool CHttpRequest::OpenFollowingRedirects() {
+  std::wstring url = params.url;
+  for (int redirects = 0;; ++redirects) {
+    if (!Open(url)) return false;
+    Configure();
+    ReadAnswer();
+    if (!PassProxy(url)) return false;
+    if (!ArrivedThroughTls(url)) return Fail(ERROR_INTERNET_SECURITY_CHANNEL_ERROR);
+    std::wstring target;
+    if (!RedirectTarget(url, target)) return true;
+    if (redirects == kMostRedirects) return Fail(ERROR_HTTP_REDIRECT_FAILED);
+    if (IsHttps(url) && !IsHttps(target)) return Fail(ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR);
+    url = target;
+  }
+}
+
+// A request sent again in clear (some platforms do so on the proxy's connection after its sign-in) is
+// answered by whoever is on that leg: an https answer counts only when it came through TLS.
+// An answer without a body may already have given its connection back (Wine then reports no flags); there is
+// nothing in it to take, so it passes, but never a redirect, whose target would be the stranger's choice.
+bool CHttpRequest::ArrivedThroughTls(const std::wstring& url) {
+  if (!IsHttps(url)) return true;
+  DWORD security = 0;
+  DWORD size = sizeof(security);
+  if (api.InternetQueryOptionW(request.Get(), INTERNET_OPTION_SECURITY_FLAGS, &security, &size) &&
+      (security & SECURITY_FLAG_SECURE))
+    return true;
+  if (IsRedirect(answer.status)) return false;
+  if (answer.status == HTTP_STATUS_NO_CONTENT || answer.status == HTTP_STATUS_NOT_MODIFIED) return true;
+  DWORD length = MAXDWORD;
+  size = sizeof(length);
+  return api.HttpQueryInfoW(request.Get(), HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &length, &size,
+                            nullptr) &&
+         length == 0;
+}
+
+// False when the answer is no redirect (or one without a usable Location, which is then the answer).
+bool CHttpRequest::RedirectTarget(const std::wstring& url, std::wstring& target) {
+  if (!IsRedirect(answer.status)) return false;
+  std::vector<wchar_t> location(INTERNET_MAX_URL_LENGTH + 1);
+  DWORD size = static_cast<DWORD>(location.size() * sizeof(wchar_t));
+  if (!api.HttpQueryInfoW(request.Get(), HTTP_QUERY_LOCATION, location.data(), &size, nullptr)) return false;
+  std::vector<wchar_t> combined(INTERNET_MAX_URL_LENGTH + 1);
+  DWORD length = static_cast<DWORD>(combined.size());
+  if (!api.InternetCombineUrlW(url.c_str(), location.data(), combined.data(), &length, 0)) return false;
+  target.assign(combined.data(), wcsnlen(combined.data(), combined.size()));
+  return true;
+}
+
+bool CHttpRequest::Open(const std::wstring& url) {
+  // A hop's request is closed before the next open: were the session closed during that open, its number
+  // could name somebody else's handle by then.
+  request.Reset();
+  session = observer.BeginOpen();
   if (!session) return false;
-  HINTERNET opened = params.ansi ? api.InternetOpenUrlA(session, params.ansiUrl.c_str(), params.ansiHeaders.c_str(),
-                                                        static_cast<DWORD>(params.ansiHeaders.size()), params.flags, 0)
-                                 : api.InternetOpenUrlW(session, params.url.c_str(), nullptr, 0, params.flags, 0);
+  const DWORD flags = params.flags | INTERNET_FLAG_NO_AUTO_REDIRECT;
+  HINTERNET opened = nullptr;
+  if (params.ansi) {
+    const std::string ansiUrl = url == params.url ? params.ansiUrl : ToAnsi(url.c_str());
+    opened = api.InternetOpenUrlA(session, ansiUrl.c_str(), params.ansiHeaders.c_str(),
+                                  static_cast<DWORD>(params.ansiHeaders.size()), flags, 0);
+  } else {
+    opened = api.InternetOpenUrlW(session, url.c_str(), nullptr, 0, flags, 0);
+  }
   const DWORD openError = GetLastError();
-  if (!observer.EndOpen()) return false;
+  if (!observer.EndOpen()) {
+    session = nullptr;
+    return false;
+  }
   request.Reset(opened);
   if (!opened) return Fail(openError);
   // Given up while the request was being opened.
@@ -163,18 +237,26 @@ void CHttpRequest::ReadAnswer() {
     if (api.HttpQueryInfoW(handle, HTTP_QUERY_LAST_MODIFIED, text, &size, nullptr))
       answer.validator.assign(text, wcsnlen(text, 255));
   }
-  DWORD seconds = 0;
-  size = sizeof(seconds);
-  if (api.HttpQueryInfoW(handle, HTTP_QUERY_RETRY_AFTER | HTTP_QUERY_FLAG_NUMBER, &seconds, &size, nullptr))
-    answer.retryAfterSeconds = seconds;
+  // As text: the number form reads a date as 0 on some platforms, which would try again at once. Only
+  // digits are seconds; a date (or anything else) leaves the usual waits.
+  size = sizeof(text) - sizeof(wchar_t);
+  text[0] = 0;
+  uint64_t seconds = 0;
+  if (api.HttpQueryInfoW(handle, HTTP_QUERY_RETRY_AFTER, text, &size, nullptr) && ParseLength(text, seconds) &&
+      seconds < MAXDWORD)
+    answer.retryAfterSeconds = static_cast<DWORD>(seconds);
+  DWORD security = 0;
+  size = sizeof(security);
+  answer.secure = api.InternetQueryOptionW(handle, INTERNET_OPTION_SECURITY_FLAGS, &security, &size) &&
+                  (security & SECURITY_FLAG_SECURE);
 }
 
 // A proxy that wants a name and password: the user is asked, and the request goes again with what was
 // given. False when the request ends here; otherwise the answer, a 407 included, is judged as any other.
-bool CHttpRequest::PassProxy() {
+bool CHttpRequest::PassProxy(const std::wstring& url) {
   for (int asked = 0; answer.status == HTTP_STATUS_PROXY_AUTH_REQ; ++asked) {
-    if (asked == kCredentialTries || !params.answersProxy) return true;
-    DrainRefusal();
+    if (asked == kCredentialTries || !params.answersProxy || !ProxyInUse(url)) return true;
+    if (!DrainRefusal()) return false;
     DWORD given = 0;
     if (!observer.AskProxyCredentials(request.Get(), given)) return false;
     if (given != ERROR_INTERNET_FORCE_RETRY) return Fail(ERROR_INTERNET_INCORRECT_PASSWORD);
@@ -185,12 +267,37 @@ bool CHttpRequest::PassProxy() {
   return true;
 }
 
-// The refusal's own body goes first, so the connection can carry the request again.
-void CHttpRequest::DrainRefusal() {
+// The refusal's own body goes first, so the connection can carry the request again. One longer than
+// kLongestRefusal is left unread: the platform then drops it with its connection and sends the request on
+// a new one. False when the request was given up meanwhile.
+bool CHttpRequest::DrainRefusal() {
   char sink[4096];
-  DWORD read = 0;
-  while (api.InternetReadFile(request.Get(), sink, sizeof(sink), &read) && read) {
+  for (DWORD drained = 0; drained < kLongestRefusal && !observer.Abandoned();) {
+    DWORD read = 0;
+    if (!api.InternetReadFile(request.Get(), sink, sizeof(sink), &read) || !read) break;
+    drained += read;
+    observer.Active();
   }
+  return !observer.Abandoned();
+}
+
+// Whether the system's proxy carries this URL's request: the request's own settings where the platform
+// tells them, else its session's.
+bool CHttpRequest::ProxyInUse(const std::wstring& url) {
+  for (HINTERNET handle : {request.Get(), session}) {
+    DWORD size = 0;
+    if (!handle) continue;
+    api.InternetQueryOptionW(handle, INTERNET_OPTION_PROXY, nullptr, &size);
+    if (size < sizeof(INTERNET_PROXY_INFO)) continue;
+    std::vector<BYTE> bytes(size);
+    if (!api.InternetQueryOptionW(handle, INTERNET_OPTION_PROXY, bytes.data(), &size)) continue;
+    const auto& info = *reinterpret_cast<const INTERNET_PROXY_INFO*>(bytes.data());
+    const auto* proxy = reinterpret_cast<const wchar_t*>(info.lpszProxy);
+    const auto* bypass = reinterpret_cast<const wchar_t*>(info.lpszProxyBypass);
+    return info.dwAccessType == INTERNET_OPEN_TYPE_PROXY && proxy &&
+           ProxyServesUrl(proxy, bypass ? bypass : L"", url);
+  }
+  return false;
 }
 
 CHttpRequest::Resumed CHttpRequest::CheckResumedRange() {

@@ -31,6 +31,8 @@ struct HttpAnswer {
   std::wstring validator;
   // MAXDWORD when it gave none, or a date.
   DWORD retryAfterSeconds = MAXDWORD;
+  // It came over TLS (after any redirect), for the run's log.
+  bool secure = false;
 };
 
 // Where the body goes. Bytes are written into Room and then counted by Took; nothing before Held changes.
@@ -92,7 +94,8 @@ struct HttpRequestParams {
   bool resuming = false;
   std::wstring ifRange;
   DWORD resumeTotal = 0;
-  // Whether a proxy's 407 is answered through the observer (else it is the answer).
+  // Whether a proxy's 407 is answered through the observer (else it is the answer). Only the system's proxy,
+  // when it carries the request, is answered; any other 407 is the answer.
   bool answersProxy = false;
 };
 
@@ -101,6 +104,10 @@ class CHttpRequest {
   static const int kCredentialTries = 3;
   // Not among WinInet's HTTP_STATUS_ names.
   static const DWORD kRangeNotSatisfiable = 416;
+  // Redirects followed per request; one more fails it with ERROR_HTTP_REDIRECT_FAILED.
+  static const int kMostRedirects = 10;
+  // What is read of a proxy's refusal before the request goes again; a longer one costs its connection.
+  static const DWORD kLongestRefusal = 64 * 1024;
 
   CHttpRequest(const WinInetApi& api, const HttpRequestParams& params, IRequestObserver& observer,
                IBodySink& body)
@@ -116,11 +123,15 @@ class CHttpRequest {
  private:
   // Complete: the held bytes are already the whole file.
   enum class Resumed { Continues, Restarts, Complete, Refused };
-  bool Open();
+  bool OpenFollowingRedirects();
+  bool Open(const std::wstring& url);
+  bool ArrivedThroughTls(const std::wstring& url);
+  bool RedirectTarget(const std::wstring& url, std::wstring& target);
+  bool ProxyInUse(const std::wstring& url);
   void Configure();
   void ReadAnswer();
-  bool PassProxy();
-  void DrainRefusal();
+  bool PassProxy(const std::wstring& url);
+  bool DrainRefusal();
   Resumed CheckResumedRange();
   bool RangeContinuesBody();
   bool HeldIsWholeFile();
@@ -139,6 +150,7 @@ class CHttpRequest {
   const HttpRequestParams params;
   IRequestObserver& observer;
   IBodySink& body;
+  HINTERNET session = nullptr;  // while the request runs, the session it was opened in
   CUniqueT<InternetHandleTraits> request;
   HttpAnswer answer;
   DWORD rangeTotal = 0;  // the whole file's length by a resumed answer's Content-Range

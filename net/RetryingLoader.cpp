@@ -1,6 +1,18 @@
 #include "net/RetryingLoader.h"
 
+#include "support/Log.h"
 #include "support/MessagePump.h"
+
+namespace {
+
+// Why a try failed, as the log tells it.
+std::wstring FailureReason(DWORD error, DWORD status) {
+  if (status >= 300) return L"status " + std::to_wstring(status);
+  if (error) return InternetErrorName(error);
+  return L"status " + std::to_wstring(status);
+}
+
+}  // namespace
 
 const DWORD CRetryingLoader::kWaitsMs[kTries - 1] = {1000, 2000, 4000};
 
@@ -62,7 +74,12 @@ bool CRetryingLoader::Load(CBuffer& buffer, const wchar_t* url, DWORD flags) {
     loader.KeepPartialBody(tries < kTries);
     const bool resuming = buffer.Length() > 0;
     loaded = resuming ? loader.Resume(buffer, url, validator, total, flags) : loader.Load(buffer, url, nullptr, flags);
-    if (loaded || cancelled || tries == kTries || !MayPass(loader.LastError(), loader.StatusCode())) break;
+    if (loaded || cancelled) break;
+    if (tries == kTries || !MayPass(loader.LastError(), loader.StatusCode())) {
+      LogWarning(L"Try " + std::to_wstring(tries) + L" of " + std::to_wstring(kTries) + L" failed (" +
+                 FailureReason(loader.LastError(), loader.StatusCode()) + L"): no further try");
+      break;
+    }
     DWORD status = loader.StatusCode();
     if (status == HTTP_STATUS_OK || status == HTTP_STATUS_PARTIAL_CONTENT) {
       validator = loader.Validator();
@@ -74,10 +91,21 @@ bool CRetryingLoader::Load(CBuffer& buffer, const wchar_t* url, DWORD flags) {
     // Without a validator nobody can tell whether the rest would belong to the same file.
     if (validator.empty()) buffer.SetLength(0);
     DWORD retryAfter = loader.RetryAfterSeconds();
-    DWORD pause = retryAfter <= kLongestRetryAfterMs / 1000 ? retryAfter * 1000 : kWaitsMs[tries - 1];
+    const bool serverSaid = retryAfter <= kLongestRetryAfterMs / 1000;
+    DWORD pause = serverSaid ? retryAfter * 1000 : kWaitsMs[tries - 1];
     // A try that could not start in time is no try: the limit has the last word.
-    if (timeLimitMs && pause >= left()) break;
+    const bool inTime = !timeLimitMs || pause < left();
+    LogWarning(L"Try " + std::to_wstring(tries) + L" of " + std::to_wstring(kTries) + L" failed (" +
+               FailureReason(loader.LastError(), loader.StatusCode()) + L"): " +
+               (inTime ? L"waiting " + std::to_wstring(pause) + L" ms (" +
+                             (serverSaid ? L"the server's Retry-After" : L"back-off") +
+                             L"), then " +
+                             (buffer.Length() ? L"resuming from byte " + std::to_wstring(buffer.Length())
+                                              : std::wstring(L"from the start"))
+                       : std::wstring(L"no time left for another try")));
+    if (!inTime) break;
     if (!WaitBeforeTry(pause)) {
+      LogInfo(L"The wait before the next try was cut short");
       waitCut = true;
       break;
     }

@@ -3,7 +3,9 @@
 #include <exception>
 #include <string>
 
+#include "net/ProxyRoute.h"
 #include "net/TransferChannel.h"
+#include "support/Log.h"
 #include "support/MessagePump.h"
 
 namespace {
@@ -20,6 +22,26 @@ const DWORD kSilentReportIntervalMs = 100;
 DWORD WorkerTimeoutMs(DWORD silenceLimitMs) { return silenceLimitMs + silenceLimitMs / 4 + 1000; }
 
 DWORD Smaller(DWORD a, DWORD b) { return a < b ? a : b; }
+
+// The proxy's name and password as last accepted in this run: every transfer has a session of its own,
+// and the platform does not carry what the user typed from one to the next, so without this the user
+// would be asked for every download. Only loads on the caller's thread touch it.
+struct ProxyCredentials {
+  std::wstring user;
+  std::wstring password;
+};
+ProxyCredentials g_proxyCredentials;
+
+std::wstring QueryText(const WinInetApi& api, HINTERNET handle, DWORD option) {
+  wchar_t text[256] = {};
+  DWORD size = sizeof(text) / sizeof(wchar_t) - 1;
+  if (!api.InternetQueryOptionW(handle, option, text, &size)) return std::wstring();
+  return std::wstring(text, wcsnlen(text, 255));
+}
+
+void SetText(const WinInetApi& api, HINTERNET handle, DWORD option, const std::wstring& text) {
+  api.InternetSetOptionW(handle, option, const_cast<wchar_t*>(text.c_str()), static_cast<DWORD>(text.size() + 1));
+}
 
 }  // namespace
 
@@ -51,6 +73,8 @@ class CUrlLoader::CFollower {
   bool Handle(const CTransferChannel::Event& event);
   bool Report(DWORD total);
   void AskForProxyCredentials(HINTERNET request);
+  // The request that asked for credentials went on with an answer other than the proxy's refusal.
+  void ProxyPassed(DWORD status);
   DWORD WaitMs(DWORD lastActivity, DWORD interval) const;
   bool Finish();
   // A cancel (error 0) keeps what the reports told of; a failure what had arrived; either only when asked to.
@@ -68,6 +92,8 @@ class CUrlLoader::CFollower {
   DWORD received = 0;     // as of the last look
   DWORD reported;
   DWORD lastReport;
+  HINTERNET offeredTo = nullptr;  // the request last given a name and password, until the proxy's verdict
+  ProxyCredentials offered;
 };
 
 bool CUrlLoader::CFollower::Run() {
@@ -78,11 +104,20 @@ bool CUrlLoader::CFollower::Run() {
     for (const CTransferChannel::Event& event : news.events) {
       if (!Handle(event)) return Abandon(0);
     }
+    // A callback may have taken long (the proxy's dialog, a question left open): what was looked at before
+    // it is stale, and the silence and the end are judged on what is true now.
+    if (!news.events.empty()) continue;
     if (news.finished) return Finish();
 
     DWORD now = GetTickCount();
-    if (now - news.lastActivity >= silenceLimitMs) return Abandon(ERROR_INTERNET_TIMEOUT);
-    if (loader.timeLimitMs && now - started >= loader.timeLimitMs) return Abandon(ERROR_INTERNET_TIMEOUT);
+    if (now - news.lastActivity >= silenceLimitMs) {
+      loader.endedBy = L"nothing arrived for " + std::to_wstring(silenceLimitMs) + L" ms";
+      return Abandon(ERROR_INTERNET_TIMEOUT);
+    }
+    if (loader.timeLimitMs && now - started >= loader.timeLimitMs) {
+      loader.endedBy = L"the time limit of " + std::to_wstring(loader.timeLimitMs) + L" ms";
+      return Abandon(ERROR_INTERNET_TIMEOUT);
+    }
     // Data is reported at most every kReportIntervalMs; silence (before the answer too) every
     // kSilentReportIntervalMs with the unchanged total, so the callback can always cancel.
     const bool pending = answered && received != reported;
@@ -108,6 +143,8 @@ bool CUrlLoader::CFollower::Handle(const CTransferChannel::Event& event) {
       loader.statusCode = event.answer.status;
       loader.validator = event.answer.validator;
       loader.retryAfterSeconds = event.answer.retryAfterSeconds;
+      ProxyPassed(event.answer.status);
+      loader.secure = event.answer.secure;
       answered = true;
       // A resumed body starts at what is held.
       return Report(event.received);
@@ -129,13 +166,40 @@ bool CUrlLoader::CFollower::Report(DWORD total) {
   return !cancel;
 }
 
-// The system's dialog, modal to our window; the worker waits for its answer.
+// What the proxy accepted earlier in the run, or else the system's dialog, modal to our window; the worker
+// waits for the answer. A request that asks again has been refused what it was given.
 void CUrlLoader::CFollower::AskForProxyCredentials(HINTERNET request) {
-  DWORD answer = loader.api->InternetErrorDlg(
+  const WinInetApi& api = *loader.api;
+  if (offeredTo == request) {
+    if (offered.user == g_proxyCredentials.user && offered.password == g_proxyCredentials.password)
+      g_proxyCredentials = ProxyCredentials();
+  } else {
+    ProxyPassed(0);
+    if (!g_proxyCredentials.user.empty()) {
+      offeredTo = request;
+      offered = g_proxyCredentials;
+      SetText(api, request, INTERNET_OPTION_PROXY_USERNAME, offered.user);
+      SetText(api, request, INTERNET_OPTION_PROXY_PASSWORD, offered.password);
+      channel.AnswerCredentials(ERROR_INTERNET_FORCE_RETRY);
+      return;
+    }
+  }
+  DWORD answer = api.InternetErrorDlg(
       loader.credentialOwner, request, ERROR_INTERNET_INCORRECT_PASSWORD,
       FLAGS_ERROR_UI_FILTER_FOR_ERRORS | FLAGS_ERROR_UI_FLAGS_CHANGE_OPTIONS | FLAGS_ERROR_UI_FLAGS_GENERATE_DATA,
       nullptr);
+  offeredTo = nullptr;
+  if (answer == ERROR_INTERNET_FORCE_RETRY) {
+    offeredTo = request;
+    offered.user = QueryText(api, request, INTERNET_OPTION_PROXY_USERNAME);
+    offered.password = QueryText(api, request, INTERNET_OPTION_PROXY_PASSWORD);
+  }
   channel.AnswerCredentials(answer);
+}
+
+void CUrlLoader::CFollower::ProxyPassed(DWORD status) {
+  if (offeredTo && status != HTTP_STATUS_PROXY_AUTH_REQ && !offered.user.empty()) g_proxyCredentials = offered;
+  offeredTo = nullptr;
 }
 
 DWORD CUrlLoader::CFollower::WaitMs(DWORD lastActivity, DWORD interval) const {
@@ -162,6 +226,8 @@ bool CUrlLoader::CFollower::Finish() {
   loader.contentLength = outcome.answer.contentLength;
   loader.validator = outcome.answer.validator;
   loader.retryAfterSeconds = outcome.answer.retryAfterSeconds;
+  if (outcome.answer.status) ProxyPassed(outcome.answer.status);
+  loader.secure = outcome.answer.secure;
   loader.bytesReceived = buffer.Length();
   if (outcome.failure) std::rethrow_exception(outcome.failure);
   return outcome.result;
@@ -199,6 +265,8 @@ void CUrlLoader::CFollower::CopyHeldBytes(DWORD count) {
   // The copy works on this frame's objects: it must be over before they are, even if the wait failed.
   WaitForSingleObject(copier.Get(), INFINITE);
 }
+
+void CUrlLoader::ForgetProxyCredentials() { g_proxyCredentials = ProxyCredentials(); }
 
 void CUrlLoader::SetSilenceLimitForTesting(DWORD milliseconds) {
   g_silenceLimitMs = milliseconds ? milliseconds : kSilenceLimitMs;
@@ -293,8 +361,12 @@ bool CUrlLoader::Start(CBuffer& buffer, const wchar_t* url, const wchar_t* heade
   statusText.clear();
   validator.clear();
   retryAfterSeconds = MAXDWORD;
+  secure = false;
+  proxy.clear();
+  endedBy.clear();
   contentLength = 0;
   bytesReceived = buffer.Length();
+  const DWORD held = ifRange.empty() ? 0 : buffer.Length();
   bool cancel = false;
   if (callback) callback->OnBegin(this, url, flags);
   bool result = false;
@@ -304,6 +376,7 @@ bool CUrlLoader::Start(CBuffer& buffer, const wchar_t* url, const wchar_t* heade
   } catch (...) {
     failure = std::current_exception();
   }
+  if (RunLog().IsOn()) LogTransfer(url, held, result, cancel);
   // The end is reported once, on every way out, even when memory ran out.
   if (callback) callback->OnEnd(this, cancel);
   if (failure) std::rethrow_exception(failure);
@@ -333,6 +406,7 @@ HttpRequestParams CUrlLoader::Params(const wchar_t* url, const wchar_t* headers,
 bool CUrlLoader::Transfer(CBuffer& buffer, const HttpRequestParams& params, bool& cancel) {
   CUniqueT<InternetHandleTraits> session = OpenSession();
   if (!session) return false;
+  if (RunLog().IsOn()) NoteProxy(session.Get(), params.url.c_str());
   const DWORD held = buffer.Length();
   auto channel = std::make_shared<CTransferChannel>(std::move(session),
                                                     params.resuming ? std::move(buffer) : CBuffer(), callback != nullptr);
@@ -343,4 +417,54 @@ bool CUrlLoader::Transfer(CBuffer& buffer, const HttpRequestParams& params, bool
   }
   CFollower follower(*this, *channel, buffer, cancel, held);
   return follower.Run();
+}
+
+void CUrlLoader::NoteProxy(HINTERNET session, const wchar_t* url) {
+  // The settings' string names one proxy for all schemes ("host:port") or one per scheme
+  // ("http=host:port;https=host:port"); only the host and port are kept, never anything else it holds.
+  union {
+    INTERNET_PROXY_INFO info;
+    wchar_t room[1024];
+  } answer = {};
+  DWORD size = sizeof(answer);
+  if (!api->InternetQueryOptionW(session, INTERNET_OPTION_PROXY, &answer, &size)) {
+    proxy = L"unknown (error " + std::to_wstring(GetLastError()) + L")";
+    return;
+  }
+  const wchar_t* list = reinterpret_cast<const wchar_t*>(answer.info.lpszProxy);
+  if (answer.info.dwAccessType != INTERNET_OPEN_TYPE_PROXY || !list || !*list) {
+    proxy = L"none";
+    return;
+  }
+  std::wstring chosen = ProxyForScheme(list, url);
+  if (chosen.empty()) {
+    proxy = L"none for this scheme";
+    return;
+  }
+  chosen = RedactUrl(chosen);
+  size_t path = chosen.find(L'/', chosen.find(L"://") == std::wstring::npos ? 0 : chosen.find(L"://") + 3);
+  proxy = chosen.substr(0, path);
+}
+
+void CUrlLoader::LogTransfer(const wchar_t* url, DWORD held, bool result, bool cancelled) const {
+  std::wstring line = L"GET " + RedactUrl(url ? url : L"");
+  if (held) line += L" (resuming: Range bytes=" + std::to_wstring(held) + L"-)";
+  line += L": proxy " + (proxy.empty() ? std::wstring(L"not reached") : proxy);
+  line += L", TLS " + std::wstring(statusCode ? (secure ? L"yes" : L"no") : L"-");
+  line += L", status " + std::to_wstring(statusCode);
+  line += L", length " + (contentLength ? std::to_wstring(contentLength) : std::wstring(L"not announced"));
+  line += L", received " + std::to_wstring(bytesReceived);
+  if (result) {
+    LogInfo(line);
+    return;
+  }
+  if (cancelled) {
+    line += L"; cancelled";
+  } else if (lastError) {
+    line += L"; failed: " + InternetErrorName(lastError);
+    if (!endedBy.empty()) line += L" (" + endedBy + L")";
+  } else {
+    line += L"; not a success";
+  }
+  LogWarning(line);
 }

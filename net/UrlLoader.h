@@ -77,8 +77,12 @@ class CUrlLoader {
   // A proxy that asks for a name and password (407) is answered through the system's dialog for it, owned
   // by this window, on the calling thread; the request then goes again, at most kCredentialTries times.
   // Cancelled there, the load fails with ERROR_INTERNET_INCORRECT_PASSWORD. Without an owner (the default)
-  // nobody is asked and the 407 is the answer.
+  // nobody is asked and the 407 is the answer; so it is when the system's proxy does not carry the URL.
+  // What the proxy accepted is given to later loads of the run without asking, until the proxy refuses it
+  // (that offer counts as one of the tries).
   void SetCredentialOwner(HWND owner) { credentialOwner = owner; }
+  // Forgets what the proxy accepted: the next 407 asks the user.
+  static void ForgetProxyCredentials();
   static const int kCredentialTries = CHttpRequest::kCredentialTries;
   // Whether an abandoned transfer leaves what it had in the buffer: what the reports told of after a
   // cancel, what had arrived after a failure (a caller that resumes wants them). Off by default, which
@@ -115,6 +119,10 @@ class CUrlLoader {
   HttpRequestParams Params(const wchar_t* url, const wchar_t* headers, DWORD flags, const std::wstring& ifRange,
                            DWORD total) const;
   void Fail(DWORD error);
+  // The proxy the session's settings send requests through, for the log: "none", or its host and port.
+  void NoteProxy(HINTERNET session, const wchar_t* url);
+  // One line for the run's log at the end of a transfer.
+  void LogTransfer(const wchar_t* url, DWORD held, bool result, bool cancelled) const;
 
   IUrlLoaderCallback* callback;
   const WinInetApi* api;  // null when WinInet cannot be loaded: every Load then fails at its start
@@ -127,6 +135,9 @@ class CUrlLoader {
   std::wstring statusText;
   std::wstring validator;
   DWORD retryAfterSeconds = MAXDWORD;
+  bool secure = false;     // the last answer came over TLS
+  std::wstring proxy;      // as NoteProxy found it
+  std::wstring endedBy;    // the limit that ended the last transfer, when one did
   DWORD timeLimitMs = 0;
   HWND credentialOwner = nullptr;
   bool keepPartialBody = false;

@@ -26,7 +26,8 @@ const WinInetApi* WinInet() {
         (g_table.InternetQueryOptionW = SystemProc<decltype(g_table.InternetQueryOptionW)>(dll, "InternetQueryOptionW")) &&
         (g_table.InternetSetCookieW = SystemProc<decltype(g_table.InternetSetCookieW)>(dll, "InternetSetCookieW")) &&
         (g_table.HttpSendRequestW = SystemProc<decltype(g_table.HttpSendRequestW)>(dll, "HttpSendRequestW")) &&
-        (g_table.InternetErrorDlg = SystemProc<decltype(g_table.InternetErrorDlg)>(dll, "InternetErrorDlg"));
+        (g_table.InternetErrorDlg = SystemProc<decltype(g_table.InternetErrorDlg)>(dll, "InternetErrorDlg")) &&
+        (g_table.InternetCombineUrlW = SystemProc<decltype(g_table.InternetCombineUrlW)>(dll, "InternetCombineUrlW"));
     g_platformReadFileEx = g_table.InternetReadFileExA;
     return complete ? &g_table : nullptr;
   }();

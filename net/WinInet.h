@@ -19,6 +19,7 @@ struct WinInetApi {
   decltype(&::InternetSetCookieW) InternetSetCookieW;
   decltype(&::HttpSendRequestW) HttpSendRequestW;
   decltype(&::InternetErrorDlg) InternetErrorDlg;
+  decltype(&::InternetCombineUrlW) InternetCombineUrlW;
 };
 
 // The functions, or null (last error set) when wininet.dll or one of them cannot be had.

@@ -60,6 +60,12 @@ struct FileHandleTraits {  // CreateFileW reports failure as INVALID_HANDLE_VALU
   static void Close(Type h) noexcept { ::CloseHandle(h); }
 };
 
+struct FindHandleTraits {  // FindFirstFileW: INVALID_HANDLE_VALUE when nothing matched, closed by FindClose
+  using Type = HANDLE;
+  static Type Invalid() noexcept { return INVALID_HANDLE_VALUE; }
+  static void Close(Type h) noexcept { ::FindClose(h); }
+};
+
 struct ModuleTraits {
   using Type = HMODULE;
   static Type Invalid() noexcept { return nullptr; }
@@ -80,6 +86,7 @@ struct IconTraits {
 
 using CHandle = CUniqueT<KernelHandleTraits>;
 using CFileHandle = CUniqueT<FileHandleTraits>;
+using CFindHandle = CUniqueT<FindHandleTraits>;
 using CModule = CUniqueT<ModuleTraits>;
 using CRegKey = CUniqueT<RegKeyTraits>;
 using CIconHandle = CUniqueT<IconTraits>;

@@ -18,12 +18,6 @@ constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
 constexpr wchar_t kNamePrefix[] = L"Quillora Setup ";
 constexpr wchar_t kNameSuffix[] = L".log";
 
-struct FindTraits {
-  using Type = HANDLE;
-  static Type Invalid() noexcept { return INVALID_HANDLE_VALUE; }
-  static void Close(Type h) noexcept { ::FindClose(h); }
-};
-
 bool IsSlash(wchar_t c) { return c == L'/' || c == L'\\'; }
 
 bool IsSchemeChar(wchar_t c) {
@@ -193,7 +187,7 @@ void DeleteOldLogs(const std::wstring& folder, const std::wstring& newLog) {
   };
   std::vector<Found> ours;
   WIN32_FIND_DATAW data;
-  CUniqueT<FindTraits> find(FindFirstFileW((folder + kNamePrefix + L"*" + kNameSuffix).c_str(), &data));
+  CFindHandle find(FindFirstFileW((folder + kNamePrefix + L"*" + kNameSuffix).c_str(), &data));
   if (!find) return;
   do {
     std::wstring name = data.cFileName;

@@ -58,13 +58,28 @@ enum Ops : uint8_t {
   kStop = 0x20,          // stop collecting
 };
 
-constexpr int kStateCount = 51;
+// The machine's states, named after where in the markup the parser is; the table below gives each its
+// transitions.
+enum : int {
+  // clang-format off
+    kBetweenMarkup = 0, kInText, kAfterLt, kInElementName, kInStartTag, kAfterEmptyTagSlash, kAfterLtSlash,
+    kInEndTagName, kAfterEndTagName, kInAttributeName, kBeforeEquals, kAfterEquals, kAtApostropheValueStart,
+    kInApostropheValue, kAtQuoteValueStart, kInQuoteValue, kAfterAmpersand, kInEntityName, kAfterAmpersandHash,
+    kInDecimalReference, kInHexReference, kAfterLtBang, kAfterLtBangBracket, kAfterLtQuestion,
+    kInInstructionTarget, kBeforeInstructionData, kInInstructionData, kAfterTargetQuestion, kAfterLtBangDash,
+    kAtCommentStart, kInComment, kAfterCommentDash, kAfterCommentDashDash, kAfterCdataC, kAfterCdataCD,
+    kAfterCdataCDA, kAfterCdataCDAT, kAfterCdataCDATA, kAtCdataStart, kInCdata, kAfterCdataBracket,
+    kAfterCdataBrackets, kAfterDoctypeD, kAfterDoctypeDO, kAfterDoctypeDOC, kAfterDoctypeDOCT, kAfterDoctypeDOCTY,
+    kAfterDoctypeDOCTYP, kAfterDoctype, kInDoctypeBody, kAfterInstructionDataQuestion,
+  // clang-format on
+  kStateCount
+};
 constexpr int kError = -1;
 
 // States whose collected units must form valid surrogate pairs: text, attribute values, instruction
 // data, comment text and CDATA text.
-constexpr uint64_t kPairedStates =
-    (1ull << 1) | (1ull << 13) | (1ull << 15) | (1ull << 26) | (1ull << 30) | (1ull << 39);
+constexpr uint64_t kPairedStates = (1ull << kInText) | (1ull << kInApostropheValue) | (1ull << kInQuoteValue) |
+                                   (1ull << kInInstructionData) | (1ull << kInComment) | (1ull << kInCdata);
 
 }  // namespace
 
@@ -84,7 +99,7 @@ struct Row {
 };
 
 // The state machine. In each state the transitions are tried in order; a unit that none matches is an
-// error. Comments give the context of each state.
+// error.
 const struct {
   int state;
   uint8_t test;
@@ -93,88 +108,106 @@ const struct {
   uint8_t action;
   uint8_t ops;
 } kTable[] = {
-    // One line per state (or per pair of states) keeps the table readable.
+    // A line (or a few) per state keeps the table readable.
     // clang-format off
-    // 0 between markup
-    {0, kUnit, L'<', 2, kNone, 0}, {0, kUnit, L'&', 16, kNone, 0}, {0, kChar, 0, 1, kNone, kResetCollect},
-    // 1 text
-    {1, kUnit, L'<', 2, kText, 0}, {1, kUnit, L'&', 16, kText, 0}, {1, kChar, 0, 1, kNone, 0},
-    // 2 after '<'
-    {2, kNameStart, 0, 3, kNone, kResetCollect}, {2, kUnit, L'!', 21, kNone, kResetStop},
-    {2, kUnit, L'?', 23, kNone, kResetStop}, {2, kUnit, L'/', 6, kNone, kResetCollect},
-    // 3 element name
-    {3, kNameChar, 0, 3, kNone, 0}, {3, kSpace, 0, 4, kStartElement, kStop},
-    {3, kUnit, L'/', 5, kStartElementAndTagEnd, kStop}, {3, kUnit, L'>', 0, kStartElementAndTagEnd, 0},
-    // 4 inside a start tag
-    {4, kSpace, 0, 4, kNone, 0}, {4, kNameStart, 0, 9, kNone, kPush | kResetCollect},
-    {4, kUnit, L'/', 5, kStartTagEnd, kStop}, {4, kUnit, L'>', 0, kStartTagEnd, 0},
-    // 5 after '/' in a start tag
-    {5, kUnit, L'>', 0, kEndElement, 0},
-    // 6 after "</"
-    {6, kNameStart, 0, 7, kNone, kResetCollect},
-    // 7 end-tag name
-    {7, kNameChar, 0, 7, kNone, 0}, {7, kSpace, 0, 8, kEndElement, 0}, {7, kUnit, L'>', 0, kEndElement, 0},
-    // 8 after an end-tag name
-    {8, kSpace, 0, 8, kNone, 0}, {8, kUnit, L'>', 0, kNone, 0},
-    // 9 attribute name
-    {9, kNameChar, 0, 9, kNone, 0}, {9, kSpace, 0, 10, kAttributeName, 0},
-    {9, kUnit, L'=', 11, kAttributeName, 0},
-    // 10 before '='
-    {10, kSpace, 0, 10, kNone, 0}, {10, kUnit, L'=', 11, kNone, 0},
-    // 11 after '='
-    {11, kSpace, 0, 11, kNone, 0}, {11, kUnit, L'\'', 12, kNone, kResetStop},
-    {11, kUnit, L'"', 14, kNone, kResetStop},
-    // 12, 13 apostrophe-quoted value (first unit, then the rest)
-    {12, kUnit, L'\'', 4, kValue, kPop | kStop}, {12, kUnit, L'<', kError, kNone, 0},
-    {12, kChar, 0, 13, kNone, kResetCollect}, {13, kUnit, L'\'', 4, kValue, kPop | kStop},
-    {13, kUnit, L'<', kError, kNone, 0}, {13, kChar, 0, 13, kNone, 0},
-    // 14, 15 double-quoted value
-    {14, kUnit, L'"', 4, kValue, kPop | kStop}, {14, kUnit, L'<', kError, kNone, 0},
-    {14, kChar, 0, 15, kNone, kResetCollect}, {15, kUnit, L'"', 4, kValue, kPop | kStop},
-    {15, kUnit, L'<', kError, kNone, 0}, {15, kChar, 0, 15, kNone, 0},
-    // 16 after '&'
-    {16, kNameStart, 0, 17, kNone, kResetCollect}, {16, kUnit, L'#', 18, kNone, 0},
-    // 17 entity name
-    {17, kNameChar, 0, 17, kNone, 0}, {17, kUnit, L';', 0, kEntity, kStop},
-    // 18 after "&#"
-    {18, kDigit, 0, 19, kNone, kResetCollect}, {18, kUnit, L'x', 20, kNone, kResetCollect},
-    // 19 decimal reference, 20 hexadecimal reference
-    {19, kDigit, 0, 19, kNone, 0}, {19, kUnit, L';', 0, kCharRef, kStop}, {20, kHexDigit, 0, 20, kNone, 0},
-    {20, kUnit, L';', 0, kCharRef, kStop},
-    // 21 after "<!", 22 after "<!["
-    {21, kUnit, L'-', 28, kNone, 0}, {21, kUnit, L'[', 22, kNone, 0}, {21, kUnit, L'D', 42, kNone, 0},
-    {22, kUnit, L'C', 33, kNone, 0},
-    // 23 after "<?"
-    {23, kUnit, L'?', 27, kPInstrTarget, 0}, {23, kNameStart, 0, 24, kNone, kResetCollect},
-    // 24 instruction target
-    {24, kNameChar, 0, 24, kNone, 0}, {24, kSpace, 0, 25, kPInstrTarget, kStop},
-    {24, kUnit, L'?', 27, kPInstrTarget, kResetStop},
-    // 25 before instruction data, 26 instruction data, 27 after the target's '?', 50 after a '?' in the
-    // data: only "?>" ends it, and a '?' followed by anything else is data (collected, dropped at the end)
-    {25, kSpace, 0, 25, kNone, 0}, {25, kUnit, L'?', 50, kNone, kResetCollect},
-    {25, kChar, 0, 26, kNone, kResetCollect}, {26, kUnit, L'?', 50, kNone, 0},
-    {26, kChar, 0, 26, kNone, 0}, {27, kUnit, L'>', 0, kPInstrData, 0},
-    // 28 after "<!-", 29 first unit of a comment, 30 comment text, 31 after '-', 32 after "--"
-    {28, kUnit, L'-', 29, kNone, 0}, {29, kUnit, L'-', 31, kNone, kResetCollect},
-    {29, kChar, 0, 30, kNone, kResetCollect}, {30, kUnit, L'-', 31, kNone, 0}, {30, kChar, 0, 30, kNone, 0},
-    {31, kUnit, L'-', 32, kNone, kDropLast | kStop}, {31, kChar, 0, 30, kNone, 0},
-    {32, kUnit, L'>', 0, kComment, 0},
-    // 33..37 inside the CDATA keyword
-    {33, kUnit, L'D', 34, kNone, 0}, {34, kUnit, L'A', 35, kNone, 0}, {35, kUnit, L'T', 36, kNone, 0},
-    {36, kUnit, L'A', 37, kNone, 0}, {37, kUnit, L'[', 38, kNone, 0},
-    // 38 first unit of CDATA, 39 CDATA text, 40 after ']', 41 after "]]"
-    {38, kUnit, L']', 40, kNone, kResetCollect}, {38, kChar, 0, 39, kNone, kResetCollect},
-    {39, kUnit, L']', 40, kNone, 0}, {39, kChar, 0, 39, kNone, 0}, {40, kUnit, L']', 41, kNone, 0},
-    {40, kChar, 0, 39, kNone, 0}, {41, kUnit, L'>', 0, kCData, kStop}, {41, kUnit, L']', 41, kNone, 0},
-    {41, kChar, 0, 39, kNone, 0},
-    // 42..47 inside the DOCTYPE keyword
-    {42, kUnit, L'O', 43, kNone, 0}, {43, kUnit, L'C', 44, kNone, 0}, {44, kUnit, L'T', 45, kNone, 0},
-    {45, kUnit, L'Y', 46, kNone, 0}, {46, kUnit, L'P', 47, kNone, 0}, {47, kUnit, L'E', 48, kNone, 0},
-    // 48 after "<!DOCTYPE", 49 DOCTYPE body
-    {48, kDocTypeStart, 0, 49, kNone, kResetCollect}, {49, kDocTypeInside, 0, 49, kNone, 0},
-    {49, kChar, 0, 1, kDocType, kResetStop},
-    {50, kUnit, L'>', 0, kPInstrDataAfterMark, kStop}, {50, kUnit, L'?', 50, kNone, 0},
-    {50, kChar, 0, 26, kNone, 0},
+    {kBetweenMarkup, kUnit, L'<', kAfterLt, kNone, 0}, {kBetweenMarkup, kUnit, L'&', kAfterAmpersand, kNone, 0},
+    {kBetweenMarkup, kChar, 0, kInText, kNone, kResetCollect},
+    {kInText, kUnit, L'<', kAfterLt, kText, 0}, {kInText, kUnit, L'&', kAfterAmpersand, kText, 0},
+    {kInText, kChar, 0, kInText, kNone, 0},
+    {kAfterLt, kNameStart, 0, kInElementName, kNone, kResetCollect},
+    {kAfterLt, kUnit, L'!', kAfterLtBang, kNone, kResetStop},
+    {kAfterLt, kUnit, L'?', kAfterLtQuestion, kNone, kResetStop},
+    {kAfterLt, kUnit, L'/', kAfterLtSlash, kNone, kResetCollect},
+    {kInElementName, kNameChar, 0, kInElementName, kNone, 0},
+    {kInElementName, kSpace, 0, kInStartTag, kStartElement, kStop},
+    {kInElementName, kUnit, L'/', kAfterEmptyTagSlash, kStartElementAndTagEnd, kStop},
+    {kInElementName, kUnit, L'>', kBetweenMarkup, kStartElementAndTagEnd, 0},
+    {kInStartTag, kSpace, 0, kInStartTag, kNone, 0},
+    {kInStartTag, kNameStart, 0, kInAttributeName, kNone, kPush | kResetCollect},
+    {kInStartTag, kUnit, L'/', kAfterEmptyTagSlash, kStartTagEnd, kStop},
+    {kInStartTag, kUnit, L'>', kBetweenMarkup, kStartTagEnd, 0},
+    {kAfterEmptyTagSlash, kUnit, L'>', kBetweenMarkup, kEndElement, 0},
+    {kAfterLtSlash, kNameStart, 0, kInEndTagName, kNone, kResetCollect},
+    {kInEndTagName, kNameChar, 0, kInEndTagName, kNone, 0},
+    {kInEndTagName, kSpace, 0, kAfterEndTagName, kEndElement, 0},
+    {kInEndTagName, kUnit, L'>', kBetweenMarkup, kEndElement, 0},
+    {kAfterEndTagName, kSpace, 0, kAfterEndTagName, kNone, 0},
+    {kAfterEndTagName, kUnit, L'>', kBetweenMarkup, kNone, 0},
+    {kInAttributeName, kNameChar, 0, kInAttributeName, kNone, 0},
+    {kInAttributeName, kSpace, 0, kBeforeEquals, kAttributeName, 0},
+    {kInAttributeName, kUnit, L'=', kAfterEquals, kAttributeName, 0},
+    {kBeforeEquals, kSpace, 0, kBeforeEquals, kNone, 0}, {kBeforeEquals, kUnit, L'=', kAfterEquals, kNone, 0},
+    {kAfterEquals, kSpace, 0, kAfterEquals, kNone, 0},
+    {kAfterEquals, kUnit, L'\'', kAtApostropheValueStart, kNone, kResetStop},
+    {kAfterEquals, kUnit, L'"', kAtQuoteValueStart, kNone, kResetStop},
+    {kAtApostropheValueStart, kUnit, L'\'', kInStartTag, kValue, kPop | kStop},
+    {kAtApostropheValueStart, kUnit, L'<', kError, kNone, 0},
+    {kAtApostropheValueStart, kChar, 0, kInApostropheValue, kNone, kResetCollect},
+    {kInApostropheValue, kUnit, L'\'', kInStartTag, kValue, kPop | kStop},
+    {kInApostropheValue, kUnit, L'<', kError, kNone, 0}, {kInApostropheValue, kChar, 0, kInApostropheValue, kNone, 0},
+    {kAtQuoteValueStart, kUnit, L'"', kInStartTag, kValue, kPop | kStop},
+    {kAtQuoteValueStart, kUnit, L'<', kError, kNone, 0},
+    {kAtQuoteValueStart, kChar, 0, kInQuoteValue, kNone, kResetCollect},
+    {kInQuoteValue, kUnit, L'"', kInStartTag, kValue, kPop | kStop}, {kInQuoteValue, kUnit, L'<', kError, kNone, 0},
+    {kInQuoteValue, kChar, 0, kInQuoteValue, kNone, 0},
+    {kAfterAmpersand, kNameStart, 0, kInEntityName, kNone, kResetCollect},
+    {kAfterAmpersand, kUnit, L'#', kAfterAmpersandHash, kNone, 0},
+    {kInEntityName, kNameChar, 0, kInEntityName, kNone, 0},
+    {kInEntityName, kUnit, L';', kBetweenMarkup, kEntity, kStop},
+    {kAfterAmpersandHash, kDigit, 0, kInDecimalReference, kNone, kResetCollect},
+    {kAfterAmpersandHash, kUnit, L'x', kInHexReference, kNone, kResetCollect},
+    {kInDecimalReference, kDigit, 0, kInDecimalReference, kNone, 0},
+    {kInDecimalReference, kUnit, L';', kBetweenMarkup, kCharRef, kStop},
+    {kInHexReference, kHexDigit, 0, kInHexReference, kNone, 0},
+    {kInHexReference, kUnit, L';', kBetweenMarkup, kCharRef, kStop},
+    {kAfterLtBang, kUnit, L'-', kAfterLtBangDash, kNone, 0},
+    {kAfterLtBang, kUnit, L'[', kAfterLtBangBracket, kNone, 0}, {kAfterLtBang, kUnit, L'D', kAfterDoctypeD, kNone, 0},
+    {kAfterLtBangBracket, kUnit, L'C', kAfterCdataC, kNone, 0},
+    {kAfterLtQuestion, kUnit, L'?', kAfterTargetQuestion, kPInstrTarget, 0},
+    {kAfterLtQuestion, kNameStart, 0, kInInstructionTarget, kNone, kResetCollect},
+    {kInInstructionTarget, kNameChar, 0, kInInstructionTarget, kNone, 0},
+    {kInInstructionTarget, kSpace, 0, kBeforeInstructionData, kPInstrTarget, kStop},
+    {kInInstructionTarget, kUnit, L'?', kAfterTargetQuestion, kPInstrTarget, kResetStop},
+    // Instructions. In the data only "?>" ends it, and a '?' followed by anything else is data (collected,
+    // dropped at the end).
+    {kBeforeInstructionData, kSpace, 0, kBeforeInstructionData, kNone, 0},
+    {kBeforeInstructionData, kUnit, L'?', kAfterInstructionDataQuestion, kNone, kResetCollect},
+    {kBeforeInstructionData, kChar, 0, kInInstructionData, kNone, kResetCollect},
+    {kInInstructionData, kUnit, L'?', kAfterInstructionDataQuestion, kNone, 0},
+    {kInInstructionData, kChar, 0, kInInstructionData, kNone, 0},
+    {kAfterTargetQuestion, kUnit, L'>', kBetweenMarkup, kPInstrData, 0},
+    {kAfterLtBangDash, kUnit, L'-', kAtCommentStart, kNone, 0},
+    {kAtCommentStart, kUnit, L'-', kAfterCommentDash, kNone, kResetCollect},
+    {kAtCommentStart, kChar, 0, kInComment, kNone, kResetCollect},
+    {kInComment, kUnit, L'-', kAfterCommentDash, kNone, 0}, {kInComment, kChar, 0, kInComment, kNone, 0},
+    {kAfterCommentDash, kUnit, L'-', kAfterCommentDashDash, kNone, kDropLast | kStop},
+    {kAfterCommentDash, kChar, 0, kInComment, kNone, 0},
+    {kAfterCommentDashDash, kUnit, L'>', kBetweenMarkup, kComment, 0},
+    {kAfterCdataC, kUnit, L'D', kAfterCdataCD, kNone, 0},
+    {kAfterCdataCD, kUnit, L'A', kAfterCdataCDA, kNone, 0},
+    {kAfterCdataCDA, kUnit, L'T', kAfterCdataCDAT, kNone, 0},
+    {kAfterCdataCDAT, kUnit, L'A', kAfterCdataCDATA, kNone, 0},
+    {kAfterCdataCDATA, kUnit, L'[', kAtCdataStart, kNone, 0},
+    {kAtCdataStart, kUnit, L']', kAfterCdataBracket, kNone, kResetCollect},
+    {kAtCdataStart, kChar, 0, kInCdata, kNone, kResetCollect},
+    {kInCdata, kUnit, L']', kAfterCdataBracket, kNone, 0}, {kInCdata, kChar, 0, kInCdata, kNone, 0},
+    {kAfterCdataBracket, kUnit, L']', kAfterCdataBrackets, kNone, 0},
+    {kAfterCdataBracket, kChar, 0, kInCdata, kNone, 0},
+    {kAfterCdataBrackets, kUnit, L'>', kBetweenMarkup, kCData, kStop},
+    {kAfterCdataBrackets, kUnit, L']', kAfterCdataBrackets, kNone, 0},
+    {kAfterCdataBrackets, kChar, 0, kInCdata, kNone, 0},
+    {kAfterDoctypeD, kUnit, L'O', kAfterDoctypeDO, kNone, 0},
+    {kAfterDoctypeDO, kUnit, L'C', kAfterDoctypeDOC, kNone, 0},
+    {kAfterDoctypeDOC, kUnit, L'T', kAfterDoctypeDOCT, kNone, 0},
+    {kAfterDoctypeDOCT, kUnit, L'Y', kAfterDoctypeDOCTY, kNone, 0},
+    {kAfterDoctypeDOCTY, kUnit, L'P', kAfterDoctypeDOCTYP, kNone, 0},
+    {kAfterDoctypeDOCTYP, kUnit, L'E', kAfterDoctype, kNone, 0},
+    {kAfterDoctype, kDocTypeStart, 0, kInDoctypeBody, kNone, kResetCollect},
+    {kInDoctypeBody, kDocTypeInside, 0, kInDoctypeBody, kNone, 0},
+    {kInDoctypeBody, kChar, 0, kInText, kDocType, kResetStop},
+    {kAfterInstructionDataQuestion, kUnit, L'>', kBetweenMarkup, kPInstrDataAfterMark, kStop},
+    {kAfterInstructionDataQuestion, kUnit, L'?', kAfterInstructionDataQuestion, kNone, 0},
+    {kAfterInstructionDataQuestion, kChar, 0, kInInstructionData, kNone, 0},
     // clang-format on
 };
 
@@ -482,8 +515,8 @@ bool CXMLParser::FeedUtf8(const uint8_t* bytes, uint32_t count, Utf8Failure* fai
   uint32_t i = 0;
   while (i < count) {
     if (!highSurrogatePending) {
-      if (state == 2 && !ScanTagName(bytes, count, &i, failure)) return false;
-      if (state == 4 && !collecting && !ScanAttributes(bytes, count, &i, failure)) return false;
+      if (state == kAfterLt && !ScanTagName(bytes, count, &i, failure)) return false;
+      if (state == kInStartTag && !collecting && !ScanAttributes(bytes, count, &i, failure)) return false;
       if (i == count) break;
     }
     // As in Feed: ASCII that keeps the state goes in as one run; in states that keep every Char, so does
@@ -499,7 +532,7 @@ bool CXMLParser::FeedUtf8(const uint8_t* bytes, uint32_t count, Utf8Failure* fai
       }
       if (i == count) break;
       const uint8_t unit = bytes[i];
-      if (unit == '&' && (state == 0 || state == 1)) {
+      if (unit == '&' && (state == kBetweenMarkup || state == kInText)) {
         bool ok = true;
         const uint32_t taken = ReadReference(bytes + i, count - i, &ok);
         if (!ok) return false;
@@ -583,21 +616,21 @@ bool CXMLParser::ScanTagName(const uint8_t* bytes, uint32_t count, uint32_t* at,
     return Fail(kOutOfMemory);
   }
   collecting = true;
-  state = endTag ? 7 : 3;
+  state = endTag ? kInEndTagName : kInElementName;
   if (!ScanAction(endTag ? kEndElement : IsTagBlank(next) ? kStartElement : kStartElementAndTagEnd, bytes, nameEnd,
                   failure)) {
     return false;
   }
   if (next == '>') {
     // That transition leaves collecting on, so the '>' lands in the token, as it does unit by unit.
-    state = 0;
+    state = kBetweenMarkup;
     if (!Append(L'>')) {
       token.Free();
       return Fail(kOutOfMemory);
     }
   } else {
     collecting = false;
-    state = next == '/' ? 5 : 4;
+    state = next == '/' ? kAfterEmptyTagSlash : kInStartTag;
   }
   *at = nameEnd + 1;
   return true;
@@ -629,7 +662,7 @@ bool CXMLParser::ScanAttributes(const uint8_t* bytes, uint32_t count, uint32_t* 
       lineBreakPending = false;
       nameBack();
       if (!act(kStartTagEnd, i)) return false;
-      state = lead == '>' ? 0 : 5;
+      state = lead == '>' ? kBetweenMarkup : kAfterEmptyTagSlash;
       ++i;
       break;
     }
@@ -663,14 +696,14 @@ bool CXMLParser::ScanAttributes(const uint8_t* bytes, uint32_t count, uint32_t* 
     ResetToken();
     if (!AppendRun(bytes + i, nameEnd - i)) return outOfMemory();
     collecting = true;
-    state = 9;
+    state = kInAttributeName;
     if (!act(kAttributeName, nameEnd)) return false;
     ResetToken();
     if (!AppendRun(bytes + valueStart, valueEnd - valueStart)) return outOfMemory();
-    state = 15;
+    state = kInQuoteValue;
     if (!act(kValue, valueEnd)) return false;
     collecting = false;
-    state = 4;
+    state = kInStartTag;
     i = valueEnd + 1;
   }
   nameBack();
@@ -789,11 +822,11 @@ uint32_t CXMLParser::ReadReference(const uint8_t* bytes, uint32_t count, bool* o
   }
   lineBreakPending = false;
   if (joinReferences) {
-    if (state == 0) {
+    if (state == kBetweenMarkup) {
       // As the first unit of text would: a fresh token, collected.
       ResetToken();
       collecting = true;
-      state = 1;
+      state = kInText;
     }
     if (!AppendRun(units, n)) {
       token.Free();
@@ -804,8 +837,8 @@ uint32_t CXMLParser::ReadReference(const uint8_t* bytes, uint32_t count, bool* o
     return length + 2;
   }
   // What the machine does from the '&' to the ';': the text before it goes out, then the value as text of
-  // its own, and the state is 0, not collecting.
-  if (state == 1 && !CallOnText(false)) {
+  // its own, and the state is between markup, not collecting.
+  if (state == kInText && !CallOnText(false)) {
     *ok = Fail(kCallbackFailed);
     return 0;
   }
@@ -815,7 +848,7 @@ uint32_t CXMLParser::ReadReference(const uint8_t* bytes, uint32_t count, bool* o
     return 0;
   }
   collecting = false;
-  state = 0;
+  state = kBetweenMarkup;
   if (!CallOnText(true)) {
     *ok = Fail(kCallbackFailed);
     return 0;
@@ -962,7 +995,7 @@ void CXMLParser::DropTokenUnits(uint32_t n) {
 }
 
 bool CXMLParser::Replay() {
-  // An unknown reference is read again as plain text from state 0, so "&copy;" reads as "copy;". The
+  // An unknown reference is read again as plain text between markup, so "&copy;" reads as "copy;". The
   // replayed units are name or digit units and can never start another reference.
   std::wstring units;
   try {
@@ -970,7 +1003,7 @@ bool CXMLParser::Replay() {
   } catch (const std::bad_alloc&) {
     return Fail(kOutOfMemory);
   }
-  state = 0;
+  state = kBetweenMarkup;
   ResetToken();
   collecting = false;
   lineBreakPending = false;

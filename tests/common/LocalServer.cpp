@@ -85,14 +85,13 @@ namespace {
 const wchar_t kInternetSettings[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
 }
 
-CThroughProxy::CThroughProxy() {
+CThroughProxy::CThroughProxy(const std::wstring& server) {
   HKEY settings = nullptr;
   if (RegCreateKeyExW(HKEY_CURRENT_USER, kInternetSettings, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &settings,
                       nullptr) != ERROR_SUCCESS)
     return;
   key = settings;
   DWORD enable = 1;
-  const std::wstring server = ProxyAddress();
   RegSetValueExW(settings, L"ProxyEnable", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&enable), sizeof(enable));
   RegSetValueExW(settings, L"ProxyServer", 0, REG_SZ, reinterpret_cast<const BYTE*>(server.c_str()),
                  static_cast<DWORD>((server.size() + 1) * sizeof(wchar_t)));

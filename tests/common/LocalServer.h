@@ -27,10 +27,11 @@ void Remove(const std::wstring& path);
 std::vector<std::string> Requests();
 
 // For its life, this user's Internet settings (what WinInet reads when a session opens, in this process and
-// in programs started from it) send every request, loopback included, through the server's proxy.
+// in programs started from it) send every request, loopback included, through the server's proxy (or the
+// one at address, "host:port").
 class CThroughProxy {
  public:
-  CThroughProxy();
+  explicit CThroughProxy(const std::wstring& address = ProxyAddress());
   ~CThroughProxy();
   CThroughProxy(const CThroughProxy&) = delete;
   CThroughProxy& operator=(const CThroughProxy&) = delete;

@@ -23,16 +23,18 @@ std::string Manifest(const char* version, const std::wstring& url, size_t length
 
 }  // namespace
 
-bool PublishSampleProducts(const std::wstring& installers) {
+bool PublishSampleProducts(const std::wstring& installers,
+                           const std::function<std::wstring(const std::wstring&)>& dress) {
+  auto url = [&](const wchar_t* path) { return dress ? dress(Url(true, path)) : Url(true, path); };
   std::string quillora = ReadBytes(installers + L"\\QuilloraSetup.exe");
   std::string pagewing = ReadBytes(installers + L"\\setup.exe");
   if (quillora.empty() || pagewing.empty()) return false;
   Put(L"/installers/QuilloraSetup.exe", quillora);
   Put(L"/installers/setup.exe", pagewing);
   Put(L"/public/QLWin5/update.xml",
-      Manifest("6.0 (100)", Url(true, L"/installers/QuilloraSetup.exe"), quillora.size(), nullptr));
+      Manifest("6.0 (100)", url(L"/installers/QuilloraSetup.exe"), quillora.size(), nullptr));
   Put(L"/downloads/jp/download/xml/mgr/w-quillora/PagewingInstall.xml",
-      Manifest("6.0.0.0", Url(true, L"/installers/setup.exe"), pagewing.size(), "/S /lang=en"));
+      Manifest("6.0.0.0", url(L"/installers/setup.exe"), pagewing.size(), "/S /lang=en"));
   Put(L"/location-check", "US");
   return true;
 }

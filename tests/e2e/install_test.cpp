@@ -388,3 +388,165 @@ TEST_F(EndToEnd, WholeInstallsOverAHarderRoute) {
 }
 
 }  // namespace
+
+namespace {
+
+// Whatever a run's URLs and sign-ins carry besides the host and path; it must never reach the log.
+const char kCanary[] = "c4n4ry7391";
+
+// The run's own log in folder (there is one per run), or empty.
+std::string ReadRunLog(const std::wstring& folder) {
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((folder + L"\\Quillora Setup *.log").c_str(), &found);
+  std::string text;
+  for (BOOL more = search != INVALID_HANDLE_VALUE; more && text.empty(); more = FindNextFileW(search, &found)) {
+    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) text = ReadBytes(folder + L"\\" + found.cFileName);
+  }
+  if (search != INVALID_HANDLE_VALUE) FindClose(search);
+  return text;
+}
+
+// Takes every name a log started within the coming seconds could have, with folders.
+void TakeLogNames(const std::wstring& folder, int seconds) {
+  SYSTEMTIME time;
+  GetLocalTime(&time);
+  ULARGE_INTEGER now;
+  SystemTimeToFileTime(&time, reinterpret_cast<FILETIME*>(&now));
+  for (int second = 0; second <= seconds; ++second) {
+    ULARGE_INTEGER moment = {{0, 0}};
+    moment.QuadPart = now.QuadPart + second * 10000000ull;
+    FileTimeToSystemTime(reinterpret_cast<FILETIME*>(&moment), &time);
+    wchar_t stamp[32];
+    swprintf(stamp, 32, L"%04u-%02u-%02u %02u-%02u-%02u", time.wYear, time.wMonth, time.wDay, time.wHour,
+             time.wMinute, time.wSecond);
+    for (int n = 1; n <= 20; ++n) {
+      CreateDirectoryW((folder + L"\\Quillora Setup " + stamp + (n > 1 ? L" (" + std::to_wstring(n) + L")" : L"") +
+                        L".log").c_str(), nullptr);
+    }
+  }
+}
+
+BOOL CALLBACK CollectEdits(HWND child, LPARAM edits) {
+  wchar_t name[16];
+  if (GetClassNameW(child, name, 16) && _wcsicmp(name, L"Edit") == 0 && IsWindowVisible(child))
+    reinterpret_cast<std::vector<HWND>*>(edits)->push_back(child);
+  return TRUE;
+}
+
+}  // namespace
+
+// The log of whole runs, as support reads it: each tells its requests, checks, installer runs and boxes,
+// ends with the outcome in words, and holds nothing of what the URLs and the proxy's sign-in carried besides
+// host and path. A sign-in to a proxy is answered with the canary as its password (on Wine the tunnel then
+// fails: the run ends at the first manifest, which is a failure the log must tell too).
+TEST_F(EndToEnd, TheRunsLogTellsItsStory) {
+  const std::string canary = kCanary;
+  const std::wstring secret(canary.begin(), canary.end());
+  const struct {
+    const char* name;
+    std::function<void()> publish;
+    bool proxy;
+    std::vector<const char*> lines;  // in the log, in this order
+    const char* outcome;             // in its last line; null: no log can be made
+    const char* ran;                 // the installers that ran
+  } cases[] = {
+      {"a whole install",
+       [] {},
+       false,
+       {"Page 0 shown", "Manifest of Pagewing: offers 6.0.0.0", "needed, not installed",
+        "Manifest of Quillora: offers 6.0.0.0", "/installers/QuilloraSetup.exe: proxy none, TLS yes, status 200",
+        "Size check of Quillora: passed", "Signature of ", "verdict valid",
+        "/installers/setup.exe: proxy none, TLS yes, status 200", "Running ", "verb open",
+        "The installer ended with exit code 0", "Page 5 shown"},
+       "Run outcome: SUCCEEDED - every needed product was installed",
+       "QUILLORA|/passive /suppressclient\nPAGEWING|/S /lang=en\n"},
+      {"a tampered installer",
+       [&] { local_server::Put(L"/installers/QuilloraSetup.exe", ReadBytes(Installers() + L"\\..\\tampered\\QuilloraSetup.exe")); },
+       false,
+       {"Size check of Quillora: passed", "TRUST_E_BAD_DIGEST", "verdict error", "Message box shown: \"",
+        "Message box answered: OK"},
+       "Run outcome: FAILED - the installer of Quillora was not obtained",
+       ""},
+      {"URLs that carry secrets",
+       [&] {
+         local_server::PublishSampleProducts(Installers(), [&](const std::wstring& url) {
+           return L"https://user:" + secret + L"@" + url.substr(8) + L"?token=" + secret + L"#" + secret;
+         });
+       },
+       false,
+       {"from https://" , "/installers/QuilloraSetup.exe (size", "GET https://localhost:",
+        "/installers/QuilloraSetup.exe: proxy none"},
+       "Run outcome: SUCCEEDED",
+       "QUILLORA|/passive /suppressclient\nPAGEWING|/S /lang=en\n"},
+      {"a proxy that asks for a password",
+       [&] { local_server::Put(L"/_proxy.json", "{\"user\": \"corvane\", \"password\": \"" + canary + "\"}"); },
+       true,
+       {"/location-check/: proxy 127.0.0.1:"},
+       "Run outcome: ",
+       nullptr},
+      // Every name the log could take is taken: the install runs as it always does, without a log.
+      {"no log can be made", [] {}, false, {}, nullptr, "QUILLORA|/passive /suppressclient\nPAGEWING|/S /lang=en\n"},
+  };
+  int row = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(local_server::PublishSampleProducts(Installers()));
+    c.publish();
+    struct CForgetPassword {
+      ~CForgetPassword() { local_server::Remove(L"/_proxy.json"); }
+    } forget;
+    std::unique_ptr<local_server::CThroughProxy> proxy(c.proxy ? new local_server::CThroughProxy : nullptr);
+    ForgetThePartner();
+    const std::wstring runFolder = folder + L"\\run" + std::to_wstring(++row);
+    CreateDirectoryW(runFolder.c_str(), nullptr);
+    if (!c.outcome) TakeLogNames(runFolder, 30);
+    DeleteFileW(log.c_str());
+
+    CInstallerProcess installer;
+    ASSERT_TRUE(installer.Start(e2e::ProgramFolder() + L"\\Installer.exe", L"",
+                                L"TMP=" + runFolder + std::wstring(1, L'\0') + L"CORVANE_INSTALLER_LOG=" + log));
+    ASSERT_NE(nullptr, installer.WaitForWindow(kTitle, 30000));
+    installer.Click(9002);
+    installer.PostCommand(IDOK);
+    // Through to the end: boxes are answered (a sign-in with the canary), the last page's button pressed.
+    DWORD exitCode = 0;
+    const DWORD start = GetTickCount();
+    bool launched = false;
+    while (!installer.WaitForExit(100, &exitCode)) {
+      ASSERT_LT(GetTickCount() - start, 120000u) << "the run never ended";
+      if (HWND box = installer.WaitForMessageBox(0)) {
+        std::vector<HWND> edits;
+        EnumChildWindows(box, CollectEdits, reinterpret_cast<LPARAM>(&edits));
+        if (edits.size() >= 2) {
+          SendMessageW(edits[0], WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"corvane"));
+          SendMessageW(edits[1], WM_SETTEXT, 0, reinterpret_cast<LPARAM>(secret.c_str()));
+        }
+        CInstallerProcess::AnswerMessageBox(box, IDOK);
+        Sleep(300);
+      } else if (!launched && installer.IsVisible(9001)) {
+        launched = true;
+        installer.PostCommand(9001);
+      }
+    }
+
+    if (c.ran) {
+      EXPECT_EQ(c.ran, ReadBytes(log));
+    }
+    std::string text = ReadRunLog(runFolder);
+    if (!c.outcome) {
+      EXPECT_EQ("", text);
+      continue;
+    }
+    ASSERT_FALSE(text.empty()) << "no log in the run's temporary folder";
+    size_t at = 0;
+    for (const char* line : c.lines) {
+      size_t found = text.find(line, at);
+      EXPECT_NE(std::string::npos, found) << "\"" << line << "\" missing after offset " << at << " in:\n" << text;
+      if (found != std::string::npos) at = found;
+    }
+    size_t last = text.rfind('\n', text.size() - 2);
+    EXPECT_NE(std::string::npos, text.substr(last + 1).find(c.outcome)) << text.substr(last + 1);
+    EXPECT_EQ(std::string::npos, text.find(canary)) << text;
+  }
+  ASSERT_TRUE(local_server::PublishSampleProducts(Installers()));
+}

@@ -154,6 +154,7 @@ TEST_F(DownloadProduct, TriesAgainAndResumesOnlyTheSameFile) {
     int wentBack;        // the bar goes back once when a try starts again from nothing, else never
     bool cancelBetween = false;  // the user cancels once the first answer is in
     bool oldReads = false;       // the platform refuses InternetReadFileExA, as before IE7
+    double waited = 0;           // seconds at least between the first two requests
   } cases[] = {
       {"breaks once, strong ETag", "{" + kBreaks + "}", nullptr, 2, 1, true, 0},
       {"breaks once, Last-Modified",
@@ -163,18 +164,22 @@ TEST_F(DownloadProduct, TriesAgainAndResumesOnlyTheSameFile) {
       {"reset once", R"({"mode": "drop", "drop_after": 30000, "reset": true, "times": 1, "validator": "etag"})",
        nullptr, 2, 1, true, 0},
       {"busy once", R"({"status": 503, "times": 1, "headers": {"Retry-After": "0"}})", nullptr, 2, 0, true, 0},
+      // A date is no number of seconds: the usual wait, not none.
+      {"busy once, until a date", R"({"status": 503, "times": 1, "headers": {"Retry-After": "Fri, 31 Dec 1999 23:59:59 GMT"}})",
+       nullptr, 2, 0, true, 0, false, false, 0.9},
       {"replaced between the tries", "{" + kBreaks + "}", R"({"validator": "etag"})", 2, 1, true, 1},
       // A cache that ignores If-Range hands out the new file's rest: it is not spliced on.
       {"replaced, If-Range ignored", "{" + kBreaks + "}", R"({"validator": "etag", "times": 0, "ranged": {"ignore_if_range": true}})",
        3, 1, true, 1},
       // A resumed answer is the rest of the file or nothing: its length must be its range's, its range's total
       // tells a break from the end, and a part of the file is no answer to a request for all of it.
-      {"resumed, shorter than its range", "{" + kBreaks + R"(, "ranged": {"headers": {"Content-Length": "1000"}}})",
+      {"resumed, shorter than its range",
+       "{" + kBreaks + R"(, "ranged": {"mode": "drop", "drop_after": 1000, "headers": {"Content-Length": "1000"}}})",
        nullptr, 3, 1, true, 1},
       {"resumed without a length, breaks", "{" + kBreaks + R"(, "ranged": {"mode": "nolength", "drop_after": 10000}})",
        nullptr, 3, 2, true, 0},
-      {"a part unasked", R"({"status": 206, "times": 1, "headers": {"Content-Range": "bytes 0-9999/)" + kSize +
-                             R"(", "Content-Length": "10000"}})",
+      {"a part unasked", R"({"status": 206, "mode": "drop", "drop_after": 10000, "times": 1, "headers": {)"
+                         R"("Content-Range": "bytes 0-9999/)" + kSize + R"(", "Content-Length": "10000"}})",
        nullptr, 2, 0, true, 0},
       {"an old system's reads", "", nullptr, 1, 0, true, 0, false, true},
       // Every try is answered from the first byte (200, cut again): the bar starts again each time.
@@ -215,6 +220,10 @@ TEST_F(DownloadProduct, TriesAgainAndResumesOnlyTheSameFile) {
     size_t resumed = 0;
     for (size_t i = before; i < requests.size(); ++i) resumed += requests[i].find(kRange) != std::string::npos;
     EXPECT_EQ(c.resumed, resumed);
+    if (c.waited) {
+      auto time = [](const std::string& request) { return atof(request.c_str() + request.find("\"time\": ") + 8); };
+      EXPECT_GE(time(requests[before + 1]) - time(requests[before]), c.waited);
+    }
     EXPECT_EQ(c.expected, FileExists(Downloaded(L"QuilloraSetup.exe").c_str(), true));
     // To the bar all the tries are one download.
     EXPECT_EQ(1, progress.begins);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <memory>
 #include <string>
 #include <thread>
 #include <utility>
@@ -167,6 +168,8 @@ TEST_F(UrlLoader, ResponsesAndTheirCallbackSequences) {
       {"chunked", false, body, R"({"mode": "chunked", "chunk": 4096})", 0, true, 200, body.size(), {12150}, true, 0},
       {"no length, closed", false, body, R"({"mode": "nolength"})", 0, true, 200, body.size(), {12150}, true, 0},
       {"empty with a length", false, "", "", 0, true, 200, 0, {}, true, 0},
+      {"redirected", true, body, R"({"mode": "redirect", "location": "/loader/plain_200"})", 0, true, 200, body.size(),
+       {}, true, 50000},
       {"204 without length", false, "", R"({"status": 204, "reason": "No Content"})", 0, true, 204, 0, {12150},
        false, 0},
       {"404 keeps its page", false, "<html>gone</html>", R"({"status": 404, "reason": "Not Found"})", 0, false,
@@ -417,11 +420,12 @@ TEST_F(UrlLoader, RequestsGoThroughTheSystemsProxy) {
 }
 
 // Answers the system's proxy password dialogs of this process from another thread, one answer each, in
-// order: a name and password, or an empty name for Cancel.
+// order: a name and password, or an empty name for Cancel (as is every dialog beyond the answers).
 class CCredentialAnswerer {
  public:
-  explicit CCredentialAnswerer(std::vector<std::pair<std::wstring, std::wstring>> answers)
-      : answers(std::move(answers)), worker([this] { Run(); }) {}
+  // delayMs: how long the user takes to answer each dialog.
+  explicit CCredentialAnswerer(std::vector<std::pair<std::wstring, std::wstring>> answers, DWORD delayMs = 0)
+      : answers(std::move(answers)), delayMs(delayMs), worker([this] { Run(); }) {}
   ~CCredentialAnswerer() {
     stop = true;
     worker.join();
@@ -452,9 +456,12 @@ class CCredentialAnswerer {
     while (!stop) {
       HWND dialog = nullptr;
       EnumWindows(FindDialog, reinterpret_cast<LPARAM>(&dialog));
-      if (dialog && dialog != last && static_cast<size_t>(prompts) < answers.size()) {
+      if (dialog && dialog != last) {
         last = dialog;
-        const auto& answer = answers[prompts++];
+        // A dialog beyond the answers is counted and cancelled, so a test fails instead of waiting forever.
+        const size_t index = static_cast<size_t>(prompts++);
+        const auto answer = index < answers.size() ? answers[index] : std::make_pair(std::wstring(), std::wstring());
+        Sleep(delayMs);
         std::vector<HWND> edits;
         EnumChildWindows(dialog, CollectEdits, reinterpret_cast<LPARAM>(&edits));
         if (answer.first.empty() || edits.size() < 2) {
@@ -469,6 +476,7 @@ class CCredentialAnswerer {
     }
   }
   std::vector<std::pair<std::wstring, std::wstring>> answers;
+  DWORD delayMs;
   std::atomic<bool> stop{false};
   std::thread worker;
 };
@@ -476,17 +484,28 @@ class CCredentialAnswerer {
 TEST_F(UrlLoader, AProxyThatAsksForAPasswordIsAnsweredThroughTheSystemsDialog) {
   const std::string body = Pattern(50000);
   local_server::Put(L"/loader/behind-proxy", body);
-  local_server::CThroughProxy proxy;
+  local_server::Put(L"/loader/asks-itself", "", R"({"status": 407, "reason": "Proxy Authentication Required",
+      "headers": {"Proxy-Authenticate": "Basic realm=\"anything\""}})");
   struct CForgetPassword {
     ~CForgetPassword() { local_server::Remove(L"/_proxy.json"); }
   } forget;
   HWND owner = CreateWindowW(L"STATIC", L"owner", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr,
                              GetModuleHandleW(nullptr), nullptr);
+  // A dialog left open longer than this is no silence of the line.
+  CSilenceLimit limit(3000);
+  enum Route { OurProxy, Tinyproxy, Direct };
   struct Case {
     const char* name;
     bool https;
     std::vector<std::pair<std::wstring, std::wstring>> answers;  // {L"", L""}: Cancel
     bool expected;
+    Route route = OurProxy;
+    const char* path = "/loader/behind-proxy";
+    std::string proxySettings = "";  // more for our proxy's _proxy.json
+    int loads = 1;              // one after the other, each with a loader of its own, as an install does
+    int expectedPrompts = -1;   // -1: one per answer, at most kCredentialTries
+    DWORD expectedError = 0;    // when not 0
+    DWORD answerDelayMs = 0;
   } cases[] = {
       {"right at once", false, {{L"right", L"password"}}, true},
       {"wrong, then right", false, {{L"wrong", L"guess"}, {L"right", L"password"}}, true},
@@ -496,29 +515,70 @@ TEST_F(UrlLoader, AProxyThatAsksForAPasswordIsAnsweredThroughTheSystemsDialog) {
       // clear on the proxy's connection, with no new CONNECT, and the proxy refuses it. On Windows the
       // tunnel is asked for again and this row loads. Either way nothing but the real body may pass.
       {"a tunnel, right at once", true, {{L"right", L"password"}}, false},
+      // ... and whoever is on that leg may answer the request in clear: no https answer without TLS.
+      {"a tunnel, answered in clear by the proxy", true, {{L"right", L"password"}}, false, OurProxy,
+       "/loader/behind-proxy", R"(, "answer_plain": "forged")", 1, -1, ERROR_INTERNET_SECURITY_CHANNEL_ERROR},
+      {"typed after the silence limit", false, {{L"right", L"password"}}, true, OurProxy, "/loader/behind-proxy", "",
+       1, -1, 0, 4000},
+      // Its body is never read to its end: the dialog comes, and the request goes again on a new connection.
+      {"a refusal without end", false, {{L"right", L"password"}}, true, OurProxy, "/loader/behind-proxy",
+       R"(, "endless_refusal": true)"},
+      // The real thing asks for every request, and the platform forgets the answer with each session.
+      {"tinyproxy, several downloads", false, {{L"right", L"password"}}, true, Tinyproxy, "/loader/behind-proxy", "",
+       4, 1},
+      // Anybody on the path can answer 407 to a plain request: without a proxy nobody is asked (Wine's
+      // dialog crashes on it, having no proxy name to show). Last: Wine keeps a direct connection for later
+      // requests to the same server, even those meant for a proxy.
+      {"a 407 with no proxy in use", false, {{L"right", L"password"}}, false, Direct, "/loader/asks-itself", "", 1, 0},
   };
   int row = 0;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
+    if (c.route == Tinyproxy && local_server::TinyproxyAddress().empty()) {
+      ADD_FAILURE() << "tinyproxy did not start";
+      continue;
+    }
+    CUrlLoader::ForgetProxyCredentials();
+    std::unique_ptr<local_server::CThroughProxy> proxy(
+        c.route == Direct ? nullptr
+                          : new local_server::CThroughProxy(c.route == Tinyproxy ? local_server::TinyproxyAddress()
+                                                                                 : local_server::ProxyAddress()));
     // A user of its own for every row, so nothing a platform remembers of an earlier row answers for it.
     std::wstring user = L"right" + std::to_wstring(++row);
-    local_server::Put(L"/_proxy.json", "{\"user\": \"right" + std::to_string(row) + "\", \"password\": \"password\"}");
+    std::wstring password = L"password";
+    if (c.route == Tinyproxy) {
+      user = local_server::kTinyproxyUser;
+      password = local_server::kTinyproxyPassword;
+    }
+    local_server::Put(L"/_proxy.json", "{\"user\": \"right" + std::to_string(row) + "\", \"password\": \"password\"" +
+                                           c.proxySettings + "}");
     std::vector<std::pair<std::wstring, std::wstring>> answers = c.answers;
     for (auto& answer : answers) {
-      if (answer.first == L"right") answer.first = user;
+      if (answer.first == L"right") answer = {user, password};
     }
-    CBuffer buffer;
-    CUrlLoader loader(nullptr, L"Quillora");
-    loader.SetCredentialOwner(owner);
-    CCredentialAnswerer answerer(answers);
-    bool loaded = loader.Load(buffer, local_server::Url(c.https, L"/loader/behind-proxy").c_str(), nullptr, kFlags);
-    EXPECT_EQ(c.expected, loaded) << loader.LastError() << " status " << loader.StatusCode();
-    EXPECT_EQ(static_cast<int>(std::min<size_t>(answers.size(), CUrlLoader::kCredentialTries)), answerer.prompts);
-    if (c.expected) {
-      ASSERT_EQ(body.size(), buffer.Length());
-      EXPECT_EQ(0, memcmp(body.data(), buffer.GetData(), body.size()));
+    CCredentialAnswerer answerer(answers, c.answerDelayMs);
+    const std::wstring path(c.path, c.path + strlen(c.path));
+    for (int load = 0; load < c.loads; ++load) {
+      SCOPED_TRACE(load);
+      CBuffer buffer;
+      CUrlLoader loader(nullptr, L"Quillora");
+      loader.SetCredentialOwner(owner);
+      bool loaded = loader.Load(buffer, local_server::Url(c.https, path).c_str(), nullptr, kFlags);
+      EXPECT_EQ(c.expected, loaded) << loader.LastError() << " status " << loader.StatusCode();
+      if (c.expectedError || c.route == Direct) {
+        EXPECT_EQ(c.expectedError, loader.LastError()) << "not the proxy's answer";
+      }
+      if (c.expected) {
+        EXPECT_EQ(body, std::string(static_cast<const char*>(buffer.GetData()), buffer.Length()));
+      } else {
+        EXPECT_EQ(std::string::npos, std::string(static_cast<const char*>(buffer.GetData()), buffer.Length()).find("forged"));
+      }
     }
+    EXPECT_EQ(c.expectedPrompts >= 0 ? c.expectedPrompts
+                                     : static_cast<int>(std::min<size_t>(answers.size(), CUrlLoader::kCredentialTries)),
+              answerer.prompts);
   }
+  CUrlLoader::ForgetProxyCredentials();
   DestroyWindow(owner);
 }
 
@@ -624,16 +684,24 @@ TEST_F(UrlLoader, ConnectionFailuresAreReportedOnce) {
       {"refused", L"http://127.0.0.1:1/x", ERROR_INTERNET_CANNOT_CONNECT},
       {"not http", L"notaurl", ERROR_INTERNET_UNRECOGNIZED_SCHEME},
       {"name unresolved", L"http://update.invalid/x", ERROR_INTERNET_NAME_NOT_RESOLVED},
+      // nginx: a redirect to itself, and one from https to plain http.
+      {"redirects without end", local_server::NginxUrl(false, L"/_nginx/loop"), ERROR_HTTP_REDIRECT_FAILED},
+      {"from https to http", local_server::NginxUrl(true, L"/_nginx/to-http/loader/headers"),
+       ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR},
   };
+  local_server::Put(L"/loader/headers", "ok");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
+    ASSERT_FALSE(c.url.empty()) << "nginx did not start";
     CRecorder recorder;
     CUrlLoader loader(&recorder, L"Quillora");
     CBuffer buffer;
     EXPECT_FALSE(loader.Load(buffer, c.url.c_str(), nullptr, kFlags));
     EXPECT_EQ(std::vector<DWORD>{c.expectedError}, recorder.Errors());
     EXPECT_EQ(c.expectedError, loader.LastError());
-    EXPECT_TRUE(recorder.Progress().empty());
+    // No byte of a body is reported. Silence is (every 100 ms, so the user can cancel), and ten redirects
+    // on a busy machine take longer than that.
+    for (const auto& report : recorder.Progress()) EXPECT_EQ(0u, report.a);
     EXPECT_EQ('E', recorder.events.back().kind);
   }
 }
