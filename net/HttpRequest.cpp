@@ -426,27 +426,25 @@ bool CHttpRequest::ReadBody(bool& capped) {
     if (length && length > held && wanted > length - held) wanted = length - held;
     if (cap && wanted > cap - held) wanted = cap - held;
     DWORD read = 0;
-    if (!ReadPiece(wanted, read)) return false;
+    if (!ReadPiece(wanted, read) || !AppendPiece(read)) return false;
     sizer.Took(read);
     // Nothing without waiting: ask, which waits (and tells the end of a body without a length).
     mustAsk = read == 0;
-    if (read) body.Took(read);
   }
 }
 
 bool CHttpRequest::ReadPiece(DWORD wanted, DWORD& read) {
-  // Never read into space the buffer does not have.
-  uint8_t* into = body.Room(wanted);
-  if (!into) return Fail(ERROR_NOT_ENOUGH_MEMORY);
+  if (piece.size() < wanted) piece.resize(wanted);
+  uint8_t* into = piece.data();
   if (!readExMissing) {
     // The ANSI form: the buffer is bytes, and the wide one is missing from the WinInet of Windows before
     // IE7 (which answers ERROR_CALL_NOT_IMPLEMENTED).
-    INTERNET_BUFFERSA piece = {};
-    piece.dwStructSize = sizeof(piece);
-    piece.lpvBuffer = into;
-    piece.dwBufferLength = wanted;
-    if (api.InternetReadFileExA(request.Get(), &piece, IRF_NO_WAIT, 0)) {
-      read = piece.dwBufferLength;
+    INTERNET_BUFFERSA buffers = {};
+    buffers.dwStructSize = sizeof(buffers);
+    buffers.lpvBuffer = into;
+    buffers.dwBufferLength = wanted;
+    if (api.InternetReadFileExA(request.Get(), &buffers, IRF_NO_WAIT, 0)) {
+      read = buffers.dwBufferLength;
       return true;
     }
     const DWORD error = GetLastError();
@@ -456,6 +454,12 @@ bool CHttpRequest::ReadPiece(DWORD wanted, DWORD& read) {
   // Waits for the whole count or the end; the read sizer keeps that count to a fraction of a second.
   if (!api.InternetReadFile(request.Get(), into, wanted, &read)) return Fail(GetLastError());
   return true;
+}
+
+bool CHttpRequest::AppendPiece(DWORD read) {
+  if (!read || body.Append(piece.data(), read)) return true;
+  // Given up meanwhile (the caller may have taken the body), or no memory for it.
+  return observer.Abandoned() ? false : Fail(ERROR_NOT_ENOUGH_MEMORY);
 }
 
 bool CHttpRequest::ReadStatus() {

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "net/WinInet.h"
 #include "support/Handle.h"
@@ -35,7 +36,7 @@ struct HttpAnswer {
   bool secure = false;
 };
 
-// Where the body goes. Bytes are written into Room and then counted by Took; nothing before Held changes.
+// Where the body goes: read pieces are appended; nothing before Held changes.
 class IBodySink {
  public:
   virtual DWORD Held() = 0;
@@ -45,9 +46,8 @@ class IBodySink {
   virtual bool Reserve(DWORD bytes) = 0;
   // Address space for a body of unknown size, memory as it grows; false when none that large is free.
   virtual bool ReserveAddressSpace(DWORD bytes) = 0;
-  // Where the next `bytes` go; null when the buffer cannot grow that far.
-  virtual uint8_t* Room(DWORD bytes) = 0;
-  virtual void Took(DWORD bytes) = 0;
+  // False when the buffer cannot grow that far, or nobody wants more.
+  virtual bool Append(const uint8_t* bytes, DWORD count) = 0;
 
  protected:
   ~IBodySink() = default;
@@ -142,6 +142,7 @@ class CHttpRequest {
   void ReserveBody(DWORD base, bool announced);
   bool ReadBody(bool& capped);
   bool ReadPiece(DWORD wanted, DWORD& read);
+  bool AppendPiece(DWORD read);
   bool ReadStatus();
   // Reports a failed platform call; false, for the step to return.
   bool Fail(DWORD error);
@@ -155,6 +156,8 @@ class CHttpRequest {
   HttpAnswer answer;
   DWORD rangeTotal = 0;  // the whole file's length by a resumed answer's Content-Range
   bool readExMissing = false;  // the platform's InternetReadFileExA answered ERROR_CALL_NOT_IMPLEMENTED
+  // Reads land here first: the body's own storage may change hands while a read waits on a silent line.
+  std::vector<uint8_t> piece;
 };
 
 // Text in the thread's ANSI code page, for the ANSI entry points.

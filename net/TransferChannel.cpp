@@ -1,5 +1,6 @@
 #include "net/TransferChannel.h"
 
+#include <cstring>
 #include <system_error>
 #include <thread>
 
@@ -101,11 +102,14 @@ void CTransferChannel::AnswerCredentials(DWORD answer) {
   SetEvent(credentialsGiven.Get());
 }
 
-// Safe while the worker runs: it only ever writes beyond what it has counted.
-void CTransferChannel::CopyHeld(CBuffer& into, DWORD count) {
+// The worker writes into the body only here, under the lock, so the storage can change hands while it
+// still waits on its line: a copy would hold the body twice until the stale worker gives up.
+void CTransferChannel::TakeHeld(CBuffer& into, DWORD count) {
   std::lock_guard<std::mutex> hold(lock);
   if (handedOver) return;
-  into.Assign(body.GetData(), count < body.Length() ? count : body.Length());
+  into = std::move(body);
+  into.SetLength(count < into.Length() ? count : into.Length());
+  handedOver = true;
 }
 
 CTransferChannel::Outcome CTransferChannel::TakeOutcome() {
@@ -196,17 +200,15 @@ bool CTransferChannel::ReserveAddressSpace(DWORD largest) {
   return false;
 }
 
-uint8_t* CTransferChannel::Room(DWORD bytes) {
+bool CTransferChannel::Append(const uint8_t* bytes, DWORD count) {
   std::lock_guard<std::mutex> hold(lock);
   const DWORD held = body.Length();
-  return body.Reserve(bytes) ? body.Data() + held : nullptr;
-}
-
-void CTransferChannel::Took(DWORD bytes) {
-  std::lock_guard<std::mutex> hold(lock);
-  body.SetLength(body.Length() + bytes);
+  if (abandoned || !body.Reserve(count)) return false;
+  memcpy(body.Data() + held, bytes, count);
+  body.SetLength(held + count);
   received = body.Length();
   lastActivity = GetTickCount();
   // Without anybody shown the progress, a read need not wake the caller.
   if (wantsProgress) Signal();
+  return true;
 }

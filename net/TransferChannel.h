@@ -58,8 +58,9 @@ class CTransferChannel final : private IRequestObserver, private IBodySink {
   void Abandon();
   // The user's answer to the proxy's question, for the worker waiting for it.
   void AnswerCredentials(DWORD answer);
-  // The first `count` bytes the worker holds (at most what it has), unless the body has changed hands.
-  void CopyHeld(CBuffer& into, DWORD count);
+  // After Abandon: the first `count` bytes the worker holds (at most what it has) move to `into` without a
+  // copy, unless the body has changed hands already.
+  void TakeHeld(CBuffer& into, DWORD count);
   // Once Look said finished.
   Outcome TakeOutcome();
 
@@ -83,8 +84,7 @@ class CTransferChannel final : private IRequestObserver, private IBodySink {
   void Restart() override;
   bool Reserve(DWORD bytes) override;
   bool ReserveAddressSpace(DWORD largest) override;
-  uint8_t* Room(DWORD bytes) override;
-  void Took(DWORD bytes) override;
+  bool Append(const uint8_t* bytes, DWORD count) override;
 
   const bool wantsProgress;
   const CHandle wake;
@@ -100,8 +100,6 @@ class CTransferChannel final : private IRequestObserver, private IBodySink {
   // The session is the worker's to close, unless the caller closes it during the open (see Abandon).
   CUniqueT<InternetHandleTraits> session;
   bool opening = false;  // the worker is in (or about to enter) the open
-  // Bytes are written past Length outside the lock, into room made under it: nobody reads them before
-  // Took counts them.
   CBuffer body;
   bool spacious = false;  // the body lies in address space reserved for it
   bool handedOver = false;  // the body has moved to the caller

@@ -79,7 +79,6 @@ class CUrlLoader::CFollower {
   bool Finish();
   // A cancel (error 0) keeps what the reports told of; a failure what had arrived; either only when asked to.
   bool Abandon(DWORD error);
-  void CopyHeldBytes(DWORD count);
 
   CUrlLoader& loader;
   CTransferChannel& channel;
@@ -237,33 +236,11 @@ bool CUrlLoader::CFollower::Abandon(DWORD error) {
   done = true;
   channel.Abandon();
   buffer.SetLength(0);
-  if (loader.keepPartialBody) CopyHeldBytes(error ? received : reported);
+  // What a resumed try starts from, where it lies: the stale worker keeps none of it.
+  if (loader.keepPartialBody) channel.TakeHeld(buffer, error ? received : reported);
   loader.bytesReceived = buffer.Length();
   if (error) loader.Fail(error);
   return false;
-}
-
-// A large body takes a while to copy: a thread of its own does it while this one keeps its window
-// answering. A quit message stays queued for the loop that waits for it; the copy ends regardless.
-void CUrlLoader::CFollower::CopyHeldBytes(DWORD count) {
-  struct Copy {
-    CTransferChannel& channel;
-    CBuffer& into;
-    DWORD count;
-    static DWORD WINAPI Run(void* self) {
-      Copy& copy = *static_cast<Copy*>(self);
-      copy.channel.CopyHeld(copy.into, copy.count);
-      return 0;
-    }
-  } copy{channel, buffer, count};
-  CHandle copier(CreateThread(nullptr, 0, &Copy::Run, &copy, 0, nullptr));
-  if (!copier) {
-    channel.CopyHeld(buffer, count);
-    return;
-  }
-  PumpedWait(copier.Get(), INFINITE, {AfterQuit::AnswerSentMessages});
-  // The copy works on this frame's objects: it must be over before they are, even if the wait failed.
-  WaitForSingleObject(copier.Get(), INFINITE);
 }
 
 void CUrlLoader::ForgetProxyCredentials() { g_proxyCredentials = ProxyCredentials(); }
