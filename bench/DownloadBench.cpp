@@ -15,7 +15,8 @@
 //
 // Usage: DownloadBench url iterations expected-bytes [piece-KB | retry warm-up-url [silence-ms]]
 // Prints: "<MB/s> MB/s <peak/body> peak/body <peak MB> MB peak <before MB> MB before <ms> ms answer
-//          <(peak-settled)/body> over-settled/body <settled MB> MB settled <us> us/log-line"
+//          <(peak-settled)/body> over-settled/body <settled MB> MB settled <us> us/log-line
+//          <MB> MB largest-free"
 // The "answer" figure is the longest the loading thread took to answer a WM_NULL sent to its window from another
 // thread while the loads ran (the system calls a window that takes 5 s "not responding").
 // With piece-KB the loader is left out: plain WinInet reads of that fixed size into a buffer reserved once,
@@ -122,6 +123,20 @@ class CAnswerWatch {
   std::thread watcher;
 };
 
+// The largest block of free address space: how large a body this process could hold at all (a 32-bit
+// one has 2 GB, or 4 GB when large-address-aware on 64-bit Windows, split by the DLLs it loaded).
+double LargestFreeBlock() {
+  SIZE_T largest = 0;
+  MEMORY_BASIC_INFORMATION region;
+  for (const char* at = nullptr; VirtualQuery(at, &region, sizeof(region)) == sizeof(region);) {
+    if (region.State == MEM_FREE && region.RegionSize > largest) largest = region.RegionSize;
+    const char* next = static_cast<const char*>(region.BaseAddress) + region.RegionSize;
+    if (next <= at) break;
+    at = next;
+  }
+  return static_cast<double>(largest);
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -135,6 +150,7 @@ int wmain(int argc, wchar_t** argv) {
   const bool retrying = argc > 5 && wcscmp(argv[4], L"retry") == 0;
   const DWORD pieceBytes = argc > 4 && !retrying ? wcstoul(argv[4], nullptr, 10) * 1024 : 0;
   const double before = static_cast<double>(MemoryCounters().WorkingSetSize);
+  const double largestFree = LargestFreeBlock();
   if (GetEnvironmentVariableW(L"DOWNLOAD_BENCH_NO_LOG", nullptr, 0) > 0) {
     RunLog().Finish();
   } else {
@@ -212,8 +228,8 @@ int wmain(int argc, wchar_t** argv) {
   RunLog().Finish();
   const double peak = static_cast<double>(MemoryCounters().PeakWorkingSetSize);
   std::printf("%.1f MB/s %.3f peak/body %.1f MB peak %.1f MB before %.1f ms answer %.3f over-settled/body %.1f MB "
-              "settled %.1f us/log-line\n",
+              "settled %.1f us/log-line %.0f MB largest-free\n",
               expected / best / 1e6, peak / expected, peak / 1e6, before / 1e6, slowestAnswer,
-              (peak - settled) / expected, settled / 1e6, lineUs);
+              (peak - settled) / expected, settled / 1e6, lineUs, largestFree / 1e6);
   return 0;
 }

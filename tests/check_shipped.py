@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """check_shipped.py EXE: checks the executable we ship without running it, so that machines whose Wine cannot
-start 32-bit programs still check the 32-bit product: an x86 PE32 GUI program with ASLR and DEP, an
+start 32-bit programs still check the 32-bit product: an x86 PE32 GUI program with ASLR and DEP that can use
+more than 2 GB of address space, an
 application manifest that asks for the process's own architecture of Common Controls, a version resource, an
 icon, and a dialog and a string table in each of the 25 languages, nothing else."""
 import re
@@ -12,6 +13,7 @@ LANGUAGES = {1028, 1029, 1030, 1031, 1033, 1035, 1036, 1040, 1041, 1042, 1043, 1
 RT_STRING, RT_DIALOG, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 6, 5, 14, 16, 24
 IMAGE_FILE_MACHINE_I386, IMAGE_FILE_MACHINE_AMD64, PE32_MAGIC, IMAGE_SUBSYSTEM_WINDOWS_GUI = 0x14C, 0x8664, 0x10B, 2
 DYNAMIC_BASE, NX_COMPAT = 0x0040, 0x0100
+LARGE_ADDRESS_AWARE = 0x0020
 
 
 def resources(image):
@@ -20,7 +22,7 @@ def resources(image):
     pe = struct.unpack_from("<I", image, 0x3C)[0]
     if image[pe:pe + 4] != b"PE\0\0":
         raise ValueError("no PE signature")
-    machine, sections, _, _, _, optional_size, _ = struct.unpack_from("<HHIIIHH", image, pe + 4)
+    machine, sections, _, _, _, optional_size, characteristics = struct.unpack_from("<HHIIIHH", image, pe + 4)
     optional = pe + 24
     magic = struct.unpack_from("<H", image, optional)[0]
     subsystem, dll_flags = struct.unpack_from("<HH", image, optional + 68)
@@ -32,7 +34,8 @@ def resources(image):
         _, _, virtual_address, raw_size, raw_pointer = struct.unpack_from("<8sIIII", image, table + 40 * i)
         if virtual_address <= rsrc_rva < virtual_address + raw_size:
             rsrc_offset = raw_pointer + rsrc_rva - virtual_address
-    header = {"machine": machine, "magic": magic, "subsystem": subsystem, "dll_flags": dll_flags, "manifest": b""}
+    header = {"machine": machine, "magic": magic, "subsystem": subsystem, "dll_flags": dll_flags,
+              "characteristics": characteristics, "manifest": b""}
     if rsrc_offset is None:
         return header, {}
 
@@ -92,6 +95,8 @@ def problems(path):
     for flag, name in ((DYNAMIC_BASE, "ASLR (dynamic base)"), (NX_COMPAT, "DEP (NX compatible)")):
         if not header["dll_flags"] & flag:
             yield "built without " + name
+    if not header["characteristics"] & LARGE_ADDRESS_AWARE:
+        yield "not large-address-aware (2 GB of address space for an installer held in memory)"
     for kind, what in ((RT_MANIFEST, "application manifest"), (RT_VERSION, "version resource"),
                        (RT_GROUP_ICON, "icon")):
         if not found.get(kind):
