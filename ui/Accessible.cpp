@@ -211,6 +211,7 @@ class CWindowAccessible : public IAccessible {
     if (IAccessible* system = KnowingSystem(child)) return system->get_accDefaultAction(Self(), out);
     // What the system's own button objects say, for a system whose objects do not know buttons.
     return Text(child, out, [](const AccessibleItem* item) {
+      if (item && item->linkOwner) return std::wstring(L"Jump");
       if (!item || !IsButton(*item)) return std::wstring();
       if (item->role == ROLE_SYSTEM_PUSHBUTTON) return std::wstring(L"Press");
       return std::wstring(item->state & STATE_SYSTEM_CHECKED ? L"Uncheck" : L"Check");
@@ -294,6 +295,9 @@ class CWindowAccessible : public IAccessible {
     if (IAccessible* system = KnowingSystem(child)) return system->accDoDefaultAction(Self());
     const AccessibleItem* item = Item(child);
     if (!item && !IsSelf(child)) return E_INVALIDARG;
+    if (item && item->linkOwner)
+      return PostMessageW(item->linkOwner, CLiteText::kOpenLinkMessage, static_cast<WPARAM>(item->link), 0) ? S_OK
+                                                                                                            : E_FAIL;
     if (!item || !IsButton(*item)) return DISP_E_MEMBERNOTFOUND;
     // An unavailable button does nothing, whoever asks: the start button waits for the user's agreement.
     if (!IsWindowEnabled(item->control)) return E_FAIL;
@@ -450,7 +454,8 @@ WindowContent DescribeWindow(HWND dialog, const std::vector<PaintedLabel>& label
     for (size_t i = 0; i < text->GetLinks().size(); ++i) {
       LONG state = STATE_SYSTEM_FOCUSABLE | STATE_SYSTEM_LINKED;
       if (child == focus && text->GetFocusedLink() == static_cast<int>(i)) state |= STATE_SYSTEM_FOCUSED;
-      items.push_back({text->GetLinkText(i), ROLE_SYSTEM_LINK, state, std::wstring(), item.screen, nullptr});
+      items.push_back({text->GetLinkText(i), ROLE_SYSTEM_LINK, state, std::wstring(), item.screen, nullptr,
+                       text->GetHwnd(), static_cast<int>(i)});
     }
   }
   return content;

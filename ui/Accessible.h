@@ -24,6 +24,9 @@ struct AccessibleItem {
   // A real control: the system's object for it answers first, and the fields above speak only where that
   // object has nothing to say (an empty name, a system that knows no button).
   HWND control = nullptr;
+  // A link: the text control that holds it, and its index there.
+  HWND linkOwner = nullptr;
+  int link = -1;
 };
 
 // What the window's object tells: the page's words and its items.

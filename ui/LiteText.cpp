@@ -182,6 +182,9 @@ LRESULT CLiteText::ProcessMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_CHAR:
       if (OnKey(message, wParam)) return 0;
       break;
+    case kOpenLinkMessage:
+      if (wParam < links.size()) OpenLink(std::next(links.begin(), static_cast<std::ptrdiff_t>(wParam))->second);
+      return 0;
     case WM_PAINT:
       return OnPaint(wParam, lParam);
     case WM_UPDATEUISTATE: {

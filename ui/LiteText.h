@@ -81,6 +81,9 @@ class CLiteText {
   std::wstring GetLinkText(size_t index) const;
   // The link that has the keyboard focus, -1 when none has.
   int GetFocusedLink() const { return focusedLink; }
+  // Posted with a link's index (in reading order) as wParam, opens it as a click does: what a screen
+  // reader's default action on the link asks for. Posted, so that the one who asks does not wait.
+  static const UINT kOpenLinkMessage = WM_APP + 0x4C;
   // Frames the whole text while the control it belongs to (a check box) has the focus.
   void SetTextCue(bool shown);
   // The room a focus rectangle takes beside the text it frames, in pixels: a control shows the frame

@@ -23,6 +23,22 @@ std::vector<int> g_clicks;
 int g_page = -1;
 const CLiteText* g_text = nullptr;
 
+// Links opened, as 1000 + their index in reading order among g_clicks, instead of starting a browser.
+const int kLinkOpened = 1000;
+struct CLinkRecorder final : ILiteTextCallback {
+  void OnCreate(CLiteText*) override {}
+  void OnDestroy(CLiteText*) override {}
+  void OnRequestResize(CLiteText*, const RECT&) override {}
+  bool OnLinkClicked(CLiteText* control, const std::wstring& href) override {
+    int index = 0;
+    for (const auto& link : control->GetLinks()) {
+      if (link.second == href) g_clicks.push_back(kLinkOpened + index);
+      ++index;
+    }
+    return true;
+  }
+};
+
 INT_PTR CALLBACK QuietDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_COMMAND && HIWORD(wParam) == BN_CLICKED) g_clicks.push_back(LOWORD(wParam));
   if (message != WM_GETOBJECT || static_cast<LONG>(lParam) != OBJID_CLIENT || g_page < 0)
@@ -151,7 +167,8 @@ void PrintTo(const Child& c, std::ostream* out) {
 // know no buttons, the window's own object answers as Windows' objects do.
 TEST_F(ProgramDialog, TheAccessibleObjectNamesThePageTextsAndControls) {
   ASSERT_NE(nullptr, Open(MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)));
-  CLiteText text(nullptr);
+  CLinkRecorder links;
+  CLiteText text(&links);
   ASSERT_TRUE(ShowAgreement(dialog, text));
   g_text = &text;
   HWND bar = GetDlgItem(dialog, 9100);
@@ -168,8 +185,8 @@ TEST_F(ProgramDialog, TheAccessibleObjectNamesThePageTextsAndControls) {
         {ROLE_SYSTEM_PUSHBUTTON, L"Get Started", true, L"Press"},
         {ROLE_SYSTEM_CHECKBUTTON, kSentence, true, boxAction},
         {ROLE_SYSTEM_STATICTEXT, kSentence, true},
-        {ROLE_SYSTEM_LINK, L"Quillora Terms of Service"},
-        {ROLE_SYSTEM_LINK, L"Pagewing Terms of Use"}};
+        {ROLE_SYSTEM_LINK, L"Quillora Terms of Service", false, L"Jump"},
+        {ROLE_SYSTEM_LINK, L"Pagewing Terms of Use", false, L"Jump"}};
   };
   const struct {
     int page;
@@ -180,8 +197,8 @@ TEST_F(ProgramDialog, TheAccessibleObjectNamesThePageTextsAndControls) {
     std::vector<long> pressed;  // child ids whose default action is done, in order
     std::vector<int> clicks;    // what the dialog heard of them
   } cases[] = {
-      // An unavailable start button is not pressed, whoever asks; the box is checked.
-      {0, false, -1, welcome(L"Check"), 5, {4, 5}, {9002}},
+      // An unavailable start button is not pressed, whoever asks; the box is checked; a link opens.
+      {0, false, -1, welcome(L"Check"), 5, {4, 5, 8}, {9002, kLinkOpened + 1}},
       {0, true, -1, welcome(L"Uncheck"), 5, {4}, {IDOK}},
       // Half of it: a hundred times the position is more than 32 bits hold.
       {1,
