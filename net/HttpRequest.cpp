@@ -85,7 +85,7 @@ bool CHttpRequest::Fail(DWORD error) {
 
 bool CHttpRequest::Run() {
   if (!OpenFollowingRedirects()) return false;
-  if (params.resuming) {
+  if (params.Resuming()) {
     const Resumed resumed = CheckResumedRange();
     if (resumed == Resumed::Refused) return false;
     if (resumed == Resumed::Complete) return Completed();
@@ -322,29 +322,36 @@ CHttpRequest::Resumed CHttpRequest::DropHeld() {
 // A 206 continues the held bytes only when it starts right after them, runs to the file's end and is of
 // the same file: a cache that ignores If-Range answers with a newer file's rest and its own validator.
 bool CHttpRequest::RangeContinuesBody() {
-  wchar_t text[128] = {};
-  DWORD size = sizeof(text);
-  if (!api.HttpQueryInfoW(request.Get(), HTTP_QUERY_CONTENT_RANGE, text, &size, nullptr)) return false;
   unsigned long first = 0, last = 0, whole = 0;
   wchar_t extra = 0;
-  if (swscanf(text, L"bytes %lu-%lu/%lu%lc", &first, &last, &whole, &extra) != 3) return false;
+  if (swscanf(ContentRange().c_str(), L"bytes %lu-%lu/%lu%lc", &first, &last, &whole, &extra) != 3) return false;
   if (first != body.Held() || last < first || last + 1 != whole || answer.validator != params.ifRange) return false;
-  if (params.resumeTotal != 0 && whole != params.resumeTotal) return false;
+  if (!IsResumedFile(whole)) return false;
   rangeTotal = whole;
   return true;
+}
+
+// Empty when the answer has none.
+std::wstring CHttpRequest::ContentRange() {
+  wchar_t text[128] = {};
+  DWORD size = sizeof(text) - sizeof(wchar_t);
+  if (!api.HttpQueryInfoW(request.Get(), HTTP_QUERY_CONTENT_RANGE, text, &size, nullptr)) return std::wstring();
+  return text;
+}
+
+// A file's length by a range answer fits what the held bytes' own answer announced, if it announced one.
+bool CHttpRequest::IsResumedFile(unsigned long whole) const {
+  return params.resumeTotal == 0 || whole == params.resumeTotal;
 }
 
 // The server's answer to a range that starts at the file's end: the held bytes are the whole file when it
 // names their count as the file's length. A validator it gives must be the one sent; without one, the
 // If-Range it evaluated vouches (a changed file gets a 200, not a 416).
 bool CHttpRequest::HeldIsWholeFile() {
-  wchar_t text[128] = {};
-  DWORD size = sizeof(text);
-  if (!api.HttpQueryInfoW(request.Get(), HTTP_QUERY_CONTENT_RANGE, text, &size, nullptr)) return false;
   unsigned long whole = 0;
   wchar_t extra = 0;
-  if (swscanf(text, L"bytes */%lu%lc", &whole, &extra) != 1 || whole != body.Held()) return false;
-  if (params.resumeTotal != 0 && whole != params.resumeTotal) return false;
+  if (swscanf(ContentRange().c_str(), L"bytes */%lu%lc", &whole, &extra) != 1 || whole != body.Held()) return false;
+  if (!IsResumedFile(whole)) return false;
   return answer.validator.empty() || answer.validator == params.ifRange;
 }
 

@@ -89,11 +89,11 @@ struct HttpRequestParams {
   DWORD maximumBytes = 0;  // 0: no cap
   bool relaxCertificateChecks = false;
   DWORD receiveTimeoutMs = 0;
-  // The sink holds the file's first bytes and the headers ask for the rest, if the file still has the
-  // validator ifRange; resumeTotal is the whole file's length when known, else 0.
-  bool resuming = false;
+  // Resuming (ifRange not empty): the sink holds the file's first bytes and the headers ask for the rest, if
+  // the file still has the validator ifRange; resumeTotal is the whole file's length when known, else 0.
   std::wstring ifRange;
   DWORD resumeTotal = 0;
+  bool Resuming() const { return !ifRange.empty(); }
   // Whether a proxy's 407 is answered through the observer (else it is the answer). Only the system's proxy,
   // when it carries the request, is answered; any other 407 is the answer.
   bool answersProxy = false;
@@ -133,6 +133,8 @@ class CHttpRequest {
   bool PassProxy(const std::wstring& url);
   bool DrainRefusal();
   Resumed CheckResumedRange();
+  std::wstring ContentRange();
+  bool IsResumedFile(unsigned long whole) const;
   bool RangeContinuesBody();
   bool HeldIsWholeFile();
   Resumed DropHeld();

@@ -373,7 +373,6 @@ HttpRequestParams CUrlLoader::Params(const wchar_t* url, const wchar_t* headers,
   params.maximumBytes = maximumBytes;
   params.relaxCertificateChecks = relaxCertificateChecks;
   params.receiveTimeoutMs = WorkerTimeoutMs(g_silenceLimitMs);
-  params.resuming = !ifRange.empty();
   params.ifRange = ifRange;
   params.resumeTotal = total;
   params.answersProxy = credentialOwner != nullptr;
@@ -386,7 +385,7 @@ bool CUrlLoader::Transfer(CBuffer& buffer, const HttpRequestParams& params, bool
   if (RunLog().IsOn()) NoteProxy(session.Get(), params.url.c_str());
   const DWORD held = buffer.Length();
   auto channel = std::make_shared<CTransferChannel>(std::move(session),
-                                                    params.resuming ? std::move(buffer) : CBuffer(), callback != nullptr);
+                                                    params.Resuming() ? std::move(buffer) : CBuffer(), callback != nullptr);
   DWORD error = 0;
   if (!CTransferChannel::Start(channel, *api, params, buffer, error)) {
     Fail(error);

@@ -183,7 +183,7 @@ LRESULT CLiteText::ProcessMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       if (OnKey(message, wParam)) return 0;
       break;
     case kOpenLinkMessage:
-      if (wParam < links.size()) OpenLink(std::next(links.begin(), static_cast<std::ptrdiff_t>(wParam))->second);
+      if (wParam < links.size()) OpenLink(static_cast<size_t>(wParam));
       return 0;
     case WM_PAINT:
       return OnPaint(wParam, lParam);
@@ -250,6 +250,10 @@ LRESULT CLiteText::OnLink(const ENLINK& link) {
   return 1;
 }
 
+void CLiteText::OpenLink(size_t index) {
+  OpenLink(std::next(links.begin(), static_cast<std::ptrdiff_t>(index))->second);
+}
+
 void CLiteText::OpenLink(const std::wstring& link) {
   // A copy: the owner may replace the content, and with it the map, while it handles the link.
   const std::wstring href = link;
@@ -303,7 +307,7 @@ bool CLiteText::OnKey(UINT message, WPARAM key) {
     if (next >= 0 && next < static_cast<int>(links.size())) SetFocusedLink(next);
     else SendMessageW(GetParent(hwnd), WM_NEXTDLGCTL, back ? 1 : 0, FALSE);
   } else if (key == VK_RETURN || key == VK_SPACE) {
-    OpenLink(std::next(links.begin(), focusedLink)->second);
+    OpenLink(static_cast<size_t>(focusedLink));
   }
   return true;
 }

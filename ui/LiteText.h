@@ -105,6 +105,8 @@ class CLiteText {
   void Initialise();
   LRESULT OnLink(const ENLINK& link);
   void OpenLink(const std::wstring& href);
+  // Link `index` in reading order, which must exist.
+  void OpenLink(size_t index);
   LRESULT OnSetFocus(HWND previous);
   bool OnKey(UINT message, WPARAM key);
   LRESULT DialogCode(const MSG* message) const;
